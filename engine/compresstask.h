@@ -1,0 +1,95 @@
+#ifndef COMPRESSTASK_H
+#define COMPRESSTASK_H
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <QTime>
+#include <QWaitCondition>
+
+#include <atomic>
+#include <functional>
+
+class QFileDevice;
+class QIODevice;
+class QuaZip;
+
+// The one worker thread: archives every file of a tree whose name ends in a suffix,
+// each into a ZIP archive of its own, at once or every day at an "h:mm" minute.
+// It talks back only through its five signals.
+class CompressTask : public QThread
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QTime()>;
+
+    explicit CompressTask(QObject *parent = nullptr);
+    // Ends a running job (discarding the archive in progress) and waits for the thread.
+    ~CompressTask() override;
+
+    void startTask(const QString &sourceDir, const QString &suffix, bool unattended,
+                   const QString &runTime, const QString &outputDir);
+    void stopTask();
+    int isIdle() const;
+
+    // Ends whatever runs, between two pieces of a copy or within a pause, and waits.
+    // The archive in progress is discarded like a failed one; older archives stay.
+    void abort();
+
+    // The unattended loop reads the time of day through this; tests drive it.
+    void setClock(Clock clock);
+
+signals:
+    void sendMessage(const QString &filePath);
+    void sendProgress(int value, double bytes);
+    void sendNoDirMessage(const QString &filePath);
+    void sendNotFoundMessage();
+    void sendTaskFinished();
+
+protected:
+    void run() override;
+
+private:
+    void runNow();
+    void runUnattended();
+    bool interrupted() const;
+    void pause();
+
+    void scanAndArchive(const QString &directory, const QString &suffix);
+    bool archiveFile(QString archivePath, QString sourcePath);
+    bool writeEntry(QuaZip *zip, QString sourcePath, QString entryName);
+    bool copyWithProgress(QIODevice &in, QIODevice &out);
+    void reportProgress(bool lastPiece);
+
+    // Job, written by startTask while the thread is not running, then owned by the worker.
+    QString m_sourceDir;
+    QString m_suffix;
+    qint64 m_bytesCopied = 0;
+    qint64 m_sourceSize = 0;
+    std::atomic<int> m_idle{1};
+    bool m_found = false;
+    bool m_unattended = false;
+    QString m_runTime;
+    std::atomic<bool> m_stopRequested{false};
+    QString m_outputDir;
+    bool m_ranThisMinute = false;
+    QString m_archivePath;
+
+    // Worker only: the file being written, and the canonical directories on the walk's chain.
+    QFileDevice *m_archiveDevice = nullptr;
+    QStringList m_walkChain;
+
+    // Shared: the abort request and the pause it cuts short.
+    std::atomic<bool> m_abortRequested{false};
+    QMutex m_pauseMutex;
+    QWaitCondition m_wakeUp;
+
+    // Progress reports queued to the GUI thread and not yet handled there.
+    std::atomic<int> m_progressInFlight{0};
+
+    Clock m_clock;
+};
+
+#endif // COMPRESSTASK_H
