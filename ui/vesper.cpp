@@ -1,0 +1,7 @@
+#include "vesper.h"
+
+Vesper::Vesper(QWidget *parent)
+    : QMainWindow(parent)
+{
+    ui.setupUi(this);
+}
