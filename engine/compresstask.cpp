@@ -20,6 +20,7 @@ constexpr unsigned long kPauseMs = 200;
 // Beyond this many unhandled progress reports, intermediate ones are dropped until the
 // GUI thread catches up: they only carry state that the next report replaces.
 constexpr int kMaxProgressInFlight = 256;
+constexpr int kAcknowledgeEvery = 16;
 // From this size on the entry needs ZIP64 fields, or streaming readers reject it.
 constexpr qint64 kZip64Threshold = 0xFFFFFFFFLL;
 constexpr double kMiB = 1.0 / (1024.0 * 1024.0);
@@ -142,11 +143,6 @@ void CompressTask::runUnattended()
         m_idle = 1;
 }
 
-bool CompressTask::interrupted() const
-{
-    return m_abortRequested;
-}
-
 void CompressTask::pause()
 {
     QMutexLocker locker(&m_pauseMutex);
@@ -171,7 +167,7 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
     dir.setFilter(QDir::AllEntries | QDir::NoDotAndDotDot);
     const QFileInfoList entries = dir.entryInfoList(QDir::NoFilter, QDir::NoSort);
     for (const QFileInfo &entry : entries) {
-        if (interrupted())
+        if (m_abortRequested)
             break;
         if (entry.isDir()) {
             scanAndArchive(entry.filePath(), suffix);
@@ -252,8 +248,9 @@ bool CompressTask::copyWithProgress(QIODevice &in, QIODevice &out)
 {
     m_bytesCopied = 0;
     char buffer[kPieceSize];
-    while (!in.atEnd()) {
-        if (interrupted())
+    bool atEnd = in.atEnd();
+    while (!atEnd) {
+        if (m_abortRequested)
             return false;
         const qint64 count = in.read(buffer, kPieceSize);
         if (count <= 0)
@@ -261,7 +258,8 @@ bool CompressTask::copyWithProgress(QIODevice &in, QIODevice &out)
         if (out.write(buffer, count) != count)
             return false;
         m_bytesCopied += count;
-        reportProgress(in.atEnd());
+        atEnd = in.atEnd();
+        reportProgress(atEnd);
     }
     return true;
 }
@@ -270,10 +268,17 @@ void CompressTask::reportProgress(bool lastPiece)
 {
     if (!lastPiece && m_progressInFlight.load() >= kMaxProgressInFlight)
         return;
-    // The size of the file being written, as far as the library has handed it over.
-    const qint64 archiveSize = m_archiveDevice ? m_archiveDevice->size() : 0;
+    // The archive is written sequentially, so its position is its size so far.
+    const qint64 archiveSize = m_archiveDevice ? m_archiveDevice->pos() : 0;
     ++m_progressInFlight;
     emit sendProgress(percentage(m_bytesCopied, m_sourceSize), double(archiveSize) * kMiB);
-    // Posted behind the report to the same thread's queue, so it runs once the report was handled.
-    QMetaObject::invokeMethod(this, [this] { --m_progressInFlight; }, Qt::QueuedConnection);
+
+    // Acknowledged in batches, each posted behind its reports to the same thread's queue,
+    // so it runs once they were handled.
+    if (++m_unacknowledged < kAcknowledgeEvery && !lastPiece)
+        return;
+    const int handled = m_unacknowledged;
+    m_unacknowledged = 0;
+    QMetaObject::invokeMethod(this, [this, handled] { m_progressInFlight -= handled; },
+                              Qt::QueuedConnection);
 }

@@ -54,7 +54,6 @@ protected:
 private:
     void runNow();
     void runUnattended();
-    bool interrupted() const;
     void pause();
 
     void scanAndArchive(const QString &directory, const QString &suffix);
@@ -88,6 +87,7 @@ private:
 
     // Progress reports queued to the GUI thread and not yet handled there.
     std::atomic<int> m_progressInFlight{0};
+    int m_unacknowledged = 0; // worker only
 
     Clock m_clock;
 };

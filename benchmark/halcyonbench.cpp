@@ -1,0 +1,151 @@
+// Measures one run-now job through CompressTask against the single-core limit (a bare zlib
+// level-6 Deflate pass over the same bytes), with a receiver on the main thread's event loop
+// that does what the window's progress slot does.
+//
+//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, MiB, peak RSS, queue peak
+//   halcyonbench zlib FILE                   one Deflate pass; prints seconds
+// Every figure is printed as "key=value" on a line of its own, for ./bench to collect.
+
+#include "compresstask.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTextStream>
+
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    const QList<QByteArray> lines = status.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void print(const char *key, double value)
+{
+    std::printf("%s=%.6g\n", key, value);
+}
+
+// Stands in for the window: one bar and one size text for the newest archive.
+class ProgressReceiver : public QObject
+{
+    Q_OBJECT
+public:
+    std::atomic<qint64> emitted{0};
+    qint64 received = 0;
+    qint64 peakQueued = 0;
+    qint64 archives = 0;
+
+    void recvMessage(const QString &) { ++archives; }
+    void recvProgress(int value, double bytes)
+    {
+        ++received;
+        peakQueued = std::max(peakQueued, emitted.load() - received + 1);
+        m_bar.setValue(value);
+        m_size.setText(QString::number(bytes, 'f', 2) + QStringLiteral(" MB"));
+    }
+
+private:
+    QProgressBar m_bar;
+    QLabel m_size;
+};
+
+int runJob(const QString &sourceDir, const QString &outputDir)
+{
+    CompressTask task;
+    ProgressReceiver receiver;
+    QObject::connect(&task, &CompressTask::sendMessage, &receiver, &ProgressReceiver::recvMessage);
+    if (!qEnvironmentVariableIsSet("BENCH_NO_RECEIVER"))
+        QObject::connect(&task, &CompressTask::sendProgress, &receiver, &ProgressReceiver::recvProgress);
+    // Counts on the worker's side, as each report leaves.
+    QObject::connect(&task, &CompressTask::sendProgress, &task, [&receiver] { ++receiver.emitted; },
+                     Qt::DirectConnection);
+    QObject::connect(&task, &CompressTask::sendTaskFinished, qApp, &QCoreApplication::quit);
+
+    QElapsedTimer timer;
+    timer.start();
+    task.startTask(sourceDir, QStringLiteral(".bak"), false, QString(), outputDir);
+    qApp->exec();
+    task.wait();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+
+    qint64 archiveBytes = 0;
+    QDirIterator archives(outputDir, {QStringLiteral("*.rar")}, QDir::Files);
+    while (archives.hasNext()) {
+        archives.next();
+        archiveBytes += archives.fileInfo().size();
+    }
+    print("job_seconds", seconds);
+    print("archives", double(receiver.archives));
+    print("archive_bytes", double(archiveBytes));
+    print("progress_emitted", double(receiver.emitted.load()));
+    print("progress_received", double(receiver.received));
+    print("peak_queued", double(receiver.peakQueued));
+    print("peak_rss_kib", double(peakRssKiB()));
+    return 0;
+}
+
+int runZlib(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    z_stream stream{};
+    if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return 1;
+    QByteArray in(1 << 16, Qt::Uninitialized);
+    QByteArray out(1 << 17, Qt::Uninitialized);
+    qint64 compressed = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (;;) {
+        const qint64 count = file.read(in.data(), in.size());
+        const int flush = count <= 0 ? Z_FINISH : Z_NO_FLUSH;
+        stream.next_in = reinterpret_cast<Bytef *>(in.data());
+        stream.avail_in = uInt(std::max<qint64>(count, 0));
+        int result;
+        do {
+            stream.next_out = reinterpret_cast<Bytef *>(out.data());
+            stream.avail_out = uInt(out.size());
+            result = deflate(&stream, flush);
+            compressed += out.size() - stream.avail_out;
+        } while (stream.avail_out == 0);
+        if (flush == Z_FINISH || result == Z_STREAM_END)
+            break;
+    }
+    deflateEnd(&stream);
+    print("zlib_seconds", timer.nsecsElapsed() / 1e9);
+    print("zlib_bytes", double(compressed));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("job"))
+        return runJob(args[2], args[3]);
+    if (args.size() == 3 && args[1] == QLatin1String("zlib"))
+        return runZlib(args[2]);
+    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE\n";
+    return 2;
+}
+
+#include "halcyonbench.moc"

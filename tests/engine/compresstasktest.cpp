@@ -1,0 +1,545 @@
+#include "archivereader.h"
+#include "compresstask.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+// The signals as the window sees them: queued to this thread, in emission order.
+class Recorder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Recorder(CompressTask *task)
+    {
+        connect(task, &CompressTask::sendMessage, this,
+                [this](const QString &path) { events << "message " + QFileInfo(path).fileName(); });
+        connect(task, &CompressTask::sendProgress, this, [this](int value, double mib) {
+            events << "progress " + QString::number(value);
+            lastMiB = mib;
+        });
+        connect(task, &CompressTask::sendNoDirMessage, this,
+                [this](const QString &path) { events << "nodir " + path; });
+        connect(task, &CompressTask::sendNotFoundMessage, this, [this] { events << "notfound"; });
+        connect(task, &CompressTask::sendTaskFinished, this, [this] { events << "finished"; });
+    }
+    QStringList messages() const { return events.filter(QRegularExpression("^message ")); }
+
+    QStringList events;
+    double lastMiB = 0;
+};
+
+// The time of day the unattended loop reads, set by the test.
+class FakeClock
+{
+public:
+    void set(int hour, int minute) { m_minutes = hour * 60 + minute; }
+    CompressTask::Clock clock()
+    {
+        return [this] { return QTime(m_minutes / 60, m_minutes % 60, 30); };
+    }
+
+private:
+    std::atomic<int> m_minutes{0};
+};
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+QByteArray patterned(int size, int seed = 1)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 state = quint32(seed) * 2654435761u;
+    for (int i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = char("backup data 0123456789"[(state >> 16) % 22]);
+    }
+    return bytes;
+}
+
+QStringList filesIn(const QString &dir)
+{
+    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class CompressTaskTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void idleBeforeFirstStart();
+    void walk_data();
+    void walk();
+    void laterFileOfSameNameWins();
+    void outputDirectoryCreatedWithParents();
+    void signalOrder_data();
+    void signalOrder();
+    void chineseNameReadsBackAsUtf8();
+
+    void missingDirectory();
+    void nothingFound();
+    void unopenableFileStopsItsDirectory();
+    void failedArchiveStopsOnlyItsDirectory();
+    void symlinkCycleIsWalkedOnce();
+    void specialFilesAreSkipped();
+    void abortMidFileKeepsOlderArchive();
+
+    void scheduleRunsOncePerMatchingMinute();
+    void stopWhileWaitingEmitsNothing();
+    void restartInSameMinuteRunsAgain();
+    void firstScheduledRunFindingNothingEnds();
+    void laterEmptyDaysEmitNothing();
+    void runTimeWithLeadingZeroNeverMatches();
+
+    void largeSourceUsesZip64();
+
+private:
+    void runNow(CompressTask &task, Recorder &recorder, const QString &outputDir);
+    QString src() const { return m_dir->filePath("src"); }
+    QString out() const { return m_dir->filePath("out"); }
+
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void CompressTaskTest::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    QVERIFY(QDir().mkpath(src()));
+}
+
+void CompressTaskTest::runNow(CompressTask &task, Recorder &recorder, const QString &outputDir)
+{
+    task.startTask(src(), ".bak", false, QString(), outputDir);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.events.contains("finished"), 60000);
+    QVERIFY(task.wait(10000));
+    QVERIFY(task.isIdle());
+}
+
+void CompressTaskTest::idleBeforeFirstStart()
+{
+    CompressTask task;
+    QVERIFY(task.isIdle());
+    QVERIFY(!task.isRunning());
+}
+
+void CompressTaskTest::walk_data()
+{
+    QTest::addColumn<QStringList>("sources");
+    QTest::addColumn<QStringList>("archives");
+
+    QTest::newRow("suffix ignores case")
+        << QStringList{"Nightly.BAK", "weekly.Bak", "monthly.bak"}
+        << QStringList{"Nightly.rar", "monthly.rar", "weekly.rar"};
+    QTest::newRow("directory named like a backup is walked into")
+        << QStringList{"old.bak/inner.bak"} << QStringList{"inner.rar"};
+    QTest::newRow("hidden files and directories are passed over")
+        << QStringList{".hidden.bak", ".secret/x.bak", "visible.bak"} << QStringList{"visible.rar"};
+    QTest::newRow("subdirectories are flattened")
+        << QStringList{"a/b/c/deep.bak", "top.bak"} << QStringList{"deep.rar", "top.rar"};
+    QTest::newRow("other names are passed over")
+        << QStringList{"notes.txt", "x.bak.txt", "y.rar", "keep.bak"} << QStringList{"keep.rar"};
+    QTest::newRow("only the suffix is cut from the stem")
+        << QStringList{"db.2024.bak.bak"} << QStringList{"db.2024.bak.rar"};
+}
+
+void CompressTaskTest::walk()
+{
+    QFETCH(QStringList, sources);
+    QFETCH(QStringList, archives);
+
+    QHash<QString, QString> sourceOf;
+    for (int i = 0; i < sources.size(); ++i) {
+        writeFile(src() + "/" + sources[i], patterned(5000 + i * 777, i));
+        const QString name = QFileInfo(sources[i]).fileName();
+        sourceOf[name.left(name.size() - 4) + ".rar"] = src() + "/" + sources[i];
+    }
+    // Old enough that a time stamp taken from "now" instead of the file would show.
+    for (const QString &path : qAsConst(sourceOf)) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime(QDate(2021, 3, 7), QTime(9, 5, 8)),
+                                 QFileDevice::FileModificationTime));
+    }
+
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+
+    QCOMPARE(filesIn(out()), archives);
+    QVERIFY(!recorder.events.contains("notfound"));
+    for (const QString &archive : archives) {
+        const QString source = sourceOf.value(archive);
+        QFile file(source);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const ArchiveContent content = readArchive(out() + "/" + archive);
+        QVERIFY2(content.valid, qPrintable(archive));
+        QCOMPARE(content.entryCount, 1);
+        QCOMPARE(content.entryName, QFileInfo(source).fileName());
+        QCOMPARE(content.method, quint16(8));
+        QCOMPARE(content.data, bytes);
+        QCOMPARE(content.crc, crcOf(bytes));
+        QCOMPARE(content.dateTime, QDateTime(QDate(2021, 3, 7), QTime(9, 5, 8)));
+        QCOMPARE(content.localFlags & 0x0800, 0);
+        QVERIFY(!content.localHasZip64);
+    }
+}
+
+void CompressTaskTest::laterFileOfSameNameWins()
+{
+    writeFile(src() + "/d1/a.bak", "first backup");
+    writeFile(src() + "/d2/a.bak", "second backup");
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out() + "/");
+
+    QCOMPARE(recorder.messages(), QStringList({"message a.rar", "message a.rar"}));
+    QCOMPARE(readArchive(out() + "/a.rar").data, QByteArray("second backup"));
+}
+
+void CompressTaskTest::outputDirectoryCreatedWithParents()
+{
+    writeFile(src() + "/x.bak", "x");
+    const QString deep = m_dir->filePath("one/two/three");
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, deep);
+    QVERIFY(readArchive(deep + "/x.rar").valid);
+}
+
+void CompressTaskTest::signalOrder_data()
+{
+    QTest::addColumn<QList<int>>("sizes");
+    QTest::addColumn<QStringList>("events");
+
+    QTest::newRow("6000 and 100 bytes")
+        << QList<int>{6000, 100}
+        << QStringList{"message f0.rar", "progress 68", "progress 100", "message f1.rar",
+                       "progress 100", "finished"};
+    QTest::newRow("empty file has no progress") << QList<int>{0}
+                                                << QStringList{"message f0.rar", "finished"};
+    QTest::newRow("exactly one piece")
+        << QList<int>{4096} << QStringList{"message f0.rar", "progress 100", "finished"};
+    QTest::newRow("one byte over a piece")
+        << QList<int>{4097} << QStringList{"message f0.rar", "progress 99", "progress 100", "finished"};
+}
+
+void CompressTaskTest::signalOrder()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(QStringList, events);
+    for (int i = 0; i < sizes.size(); ++i)
+        writeFile(src() + QString("/f%1.bak").arg(i), patterned(sizes[i], i));
+
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+    QCOMPARE(recorder.events, events);
+    QCOMPARE(readArchive(out() + "/f0.rar").uncompressedSize, quint64(sizes[0]));
+    // The size reported last is the archive as the library had written it by then.
+    QVERIFY(recorder.lastMiB <= QFileInfo(out() + "/f0.rar").size() / 1048576.0);
+}
+
+void CompressTaskTest::chineseNameReadsBackAsUtf8()
+{
+    writeFile(src() + "/中文.bak", "数据");
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+
+    const ArchiveContent content = readArchive(out() + "/中文.rar");
+    QVERIFY(content.valid);
+    QCOMPARE(content.entryName, QString("中文.bak"));
+    QCOMPARE(content.localFlags & 0x0800, 0x0800);
+    QCOMPARE(content.data, QByteArray("数据"));
+}
+
+void CompressTaskTest::missingDirectory()
+{
+    const QString missing = m_dir->filePath("no/such/dir");
+    CompressTask task;
+    Recorder recorder(&task);
+    task.startTask(missing, ".bak", false, QString(), out());
+    QTRY_VERIFY(recorder.events.contains("finished"));
+    QVERIFY(task.wait(10000));
+    QCOMPARE(recorder.events, QStringList({"nodir " + missing, "notfound", "finished"}));
+    QVERIFY(task.isIdle());
+    QVERIFY(!QFileInfo::exists(out()));
+}
+
+void CompressTaskTest::nothingFound()
+{
+    writeFile(src() + "/readme.txt", "no backups here");
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+    QCOMPARE(recorder.events, QStringList({"notfound", "finished"}));
+}
+
+void CompressTaskTest::unopenableFileStopsItsDirectory()
+{
+    for (const char *name : {"a.bak", "b.bak", "c.bak"})
+        writeFile(src() + "/" + name, name);
+    CompressTask task;
+    // Runs on the worker as a.bak is about to be archived: b.bak vanishes after the listing.
+    connect(&task, &CompressTask::sendMessage, &task, [this](const QString &path) {
+        if (path.endsWith("a.rar"))
+            QFile::remove(src() + "/b.bak");
+    }, Qt::DirectConnection);
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+
+    QCOMPARE(filesIn(out()), QStringList{"a.rar"});
+    QCOMPARE(recorder.events, QStringList({"message a.rar", "progress 100", "finished"}));
+    QVERIFY(QFile::exists(src() + "/c.bak"));
+}
+
+void CompressTaskTest::failedArchiveStopsOnlyItsDirectory()
+{
+    writeFile(out() + "/a.rar", "previous archive");
+    writeFile(src() + "/sub/a.bak", "a");
+    writeFile(src() + "/sub/b.bak", "b");
+    writeFile(src() + "/z.bak", "z");
+    CompressTask task;
+    // The source of a.bak disappears between its listing and its copy.
+    connect(&task, &CompressTask::sendMessage, &task, [this](const QString &path) {
+        if (path.endsWith("a.rar"))
+            QFile::remove(src() + "/sub/a.bak");
+    }, Qt::DirectConnection);
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+
+    QCOMPARE(recorder.events, QStringList({"message a.rar", "message z.rar", "progress 100", "finished"}));
+    QCOMPARE(filesIn(out()), QStringList({"a.rar", "z.rar"}));
+    QFile previous(out() + "/a.rar");
+    QVERIFY(previous.open(QIODevice::ReadOnly));
+    QCOMPARE(previous.readAll(), QByteArray("previous archive"));
+}
+
+void CompressTaskTest::symlinkCycleIsWalkedOnce()
+{
+    writeFile(src() + "/inner/x.bak", "x");
+    QVERIFY(QFile::link(src(), src() + "/inner/loop"));
+    QVERIFY(QFile::link(src() + "/inner", src() + "/again"));
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+    // Reached once through "again" (a plain link, followed) and once through "inner".
+    QCOMPARE(recorder.messages(), QStringList({"message x.rar", "message x.rar"}));
+    QCOMPARE(filesIn(out()), QStringList{"x.rar"});
+}
+
+void CompressTaskTest::specialFilesAreSkipped()
+{
+    QVERIFY(::mkfifo(QFile::encodeName(src() + "/pipe.bak").constData(), 0600) == 0);
+    QVERIFY(QFile::link(src() + "/nowhere", src() + "/dangling.bak"));
+    writeFile(src() + "/real.bak", "real");
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+    QCOMPARE(recorder.messages(), QStringList{"message real.rar"});
+    QCOMPARE(filesIn(out()), QStringList{"real.rar"});
+}
+
+void CompressTaskTest::abortMidFileKeepsOlderArchive()
+{
+    writeFile(src() + "/big.bak", "the old backup");
+    {
+        CompressTask task;
+        Recorder recorder(&task);
+        runNow(task, recorder, out());
+    }
+    writeFile(src() + "/big.bak", patterned(8 << 20));
+
+    QTemporaryDir copyOfSources;
+    CompressTask task;
+    QSignalSpy progress(&task, &CompressTask::sendProgress);
+    QSignalSpy finished(&task, &CompressTask::sendTaskFinished);
+    task.startTask(src(), ".bak", false, QString(), out());
+    QTRY_VERIFY(progress.count() > 0);
+    task.abort();
+    QVERIFY(task.isFinished());
+    QVERIFY(task.isIdle());
+    QCoreApplication::processEvents();
+    QCOMPARE(finished.count(), 0);
+
+    QCOMPARE(filesIn(out()), QStringList{"big.rar"});
+    QCOMPARE(readArchive(out() + "/big.rar").data, QByteArray("the old backup"));
+}
+
+void CompressTaskTest::scheduleRunsOncePerMatchingMinute()
+{
+    writeFile(src() + "/x.bak", "x");
+    FakeClock clock;
+    clock.set(7, 4);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "7:05", out());
+
+    QTest::qWait(450);
+    QVERIFY(recorder.events.isEmpty());
+    QVERIFY(!task.isIdle());
+
+    clock.set(7, 5);
+    QTRY_COMPARE(recorder.messages().size(), 1);
+    QTest::qWait(650); // several polls within the same minute
+    QCOMPARE(recorder.messages().size(), 1);
+
+    clock.set(7, 6); // the latch clears
+    QTest::qWait(450);
+    clock.set(7, 5); // the next day
+    QTRY_COMPARE(recorder.messages().size(), 2);
+
+    task.stopTask();
+    QVERIFY(task.wait(5000));
+    QCOMPARE(recorder.events.filter("finished").size(), 0);
+    QCOMPARE(recorder.events.filter("notfound").size(), 0);
+}
+
+void CompressTaskTest::stopWhileWaitingEmitsNothing()
+{
+    writeFile(src() + "/x.bak", "x");
+    FakeClock clock;
+    clock.set(12, 0);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "8:00", out());
+    QTest::qWait(250);
+    task.stopTask();
+    QVERIFY(task.isIdle());
+    QVERIFY(task.wait(2000));
+    QCoreApplication::processEvents();
+    QVERIFY(recorder.events.isEmpty());
+    QVERIFY(!QFileInfo::exists(out()));
+}
+
+void CompressTaskTest::restartInSameMinuteRunsAgain()
+{
+    writeFile(src() + "/x.bak", "x");
+    FakeClock clock;
+    clock.set(7, 5);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "7:05", out());
+    QTRY_COMPARE(recorder.messages().size(), 1);
+    task.stopTask();
+    QVERIFY(task.wait(5000));
+    task.startTask(src(), ".bak", true, QString(), out()); // an empty time keeps 7:05
+    QTRY_COMPARE(recorder.messages().size(), 2);
+    task.stopTask();
+    QVERIFY(task.wait(5000));
+}
+
+void CompressTaskTest::firstScheduledRunFindingNothingEnds()
+{
+    FakeClock clock;
+    clock.set(23, 40);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "23:40", out());
+    QTRY_VERIFY(recorder.events.contains("finished"));
+    QVERIFY(task.wait(5000));
+    QCOMPARE(recorder.events, QStringList({"notfound", "finished"}));
+    QVERIFY(task.isIdle());
+}
+
+void CompressTaskTest::laterEmptyDaysEmitNothing()
+{
+    writeFile(src() + "/x.bak", "x");
+    FakeClock clock;
+    clock.set(7, 5);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "7:05", out());
+    QTRY_COMPARE(recorder.messages().size(), 1);
+    QTRY_VERIFY(recorder.events.contains("progress 100"));
+
+    QVERIFY(QFile::remove(src() + "/x.bak"));
+    clock.set(7, 6);
+    QTest::qWait(450);
+    clock.set(7, 5);
+    QTest::qWait(650);
+    QCOMPARE(recorder.events, QStringList({"message x.rar", "progress 100"}));
+    QVERIFY(task.isRunning());
+    QVERIFY(!task.isIdle());
+    task.stopTask();
+    QVERIFY(task.wait(5000));
+}
+
+void CompressTaskTest::runTimeWithLeadingZeroNeverMatches()
+{
+    writeFile(src() + "/x.bak", "x");
+    FakeClock clock;
+    clock.set(7, 5);
+    CompressTask task;
+    task.setClock(clock.clock());
+    Recorder recorder(&task);
+    task.startTask(src(), ".bak", true, "07:05", out());
+    QTest::qWait(650);
+    QVERIFY(recorder.events.isEmpty());
+    QVERIFY(task.isRunning());
+    task.stopTask();
+    QVERIFY(task.wait(5000));
+}
+
+void CompressTaskTest::largeSourceUsesZip64()
+{
+    const qint64 size = 0x100000000LL + (1 << 20);
+    const QString path = src() + "/huge.bak";
+    {
+        QFile sparse(path);
+        QVERIFY(sparse.open(QIODevice::WriteOnly));
+        if (!sparse.resize(size))
+            QSKIP("this file system cannot hold a sparse file over 4 GiB");
+    }
+    CompressTask task;
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+
+    const ArchiveContent content = readArchive(out() + "/huge.rar", false);
+    QVERIFY(content.valid);
+    QCOMPARE(content.uncompressedSize, quint64(size));
+    QVERIFY(content.localHasZip64);
+    QCOMPARE(recorder.events.last(), QString("finished"));
+    QVERIFY(recorder.events.contains("progress 100"));
+
+    // All zeros: the CRC of the whole entry follows from that of one zero piece.
+    static const QByteArray zeros(1 << 20, '\0');
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (qint64 done = 0; done < size; done += zeros.size())
+        crc = crc32(crc, reinterpret_cast<const Bytef *>(zeros.constData()), uInt(zeros.size()));
+    QCOMPARE(content.crc, quint32(crc));
+    QVERIFY(QFile::remove(path));
+}
+
+QTEST_GUILESS_MAIN(CompressTaskTest)
+#include "compresstasktest.moc"
