@@ -10,7 +10,6 @@ int main(int argc, char **argv)
 #ifndef Q_OS_WIN
     // Windows takes the icon from the executable's resources; elsewhere the
     // windows need it handed over.
-    // LEAD: adjust to the icon's path in app/resources.qrc once it is there.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/halcyon.png")));
 #endif
     app.setStyleSheet(loadStyleSheet(QStringLiteral("skin.css")));
