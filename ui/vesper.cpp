@@ -1,7 +1,206 @@
 #include "vesper.h"
 
+#include "compresstask.h"
+#include "flatui.h"
+#include "logrow.h"
+#include "myitemdrawer.h"
+#include "pathfile.h"
+#include "warningbox.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QPalette>
+#include <QPixmap>
+#include <QProgressBar>
+
+namespace {
+
+const char kSourcePathFile[] = "filepath.ini";
+const char kOutputPathFile[] = "CompressFileFath.ini";
+const char kSuffix[] = ".bak";
+
+} // namespace
+
 Vesper::Vesper(QWidget *parent)
     : QMainWindow(parent)
 {
     ui.setupUi(this);
+    ui.listWidget->setItemDelegate(new MyItemDrawer(ui.listWidget));
+
+    applyFlatStyles();
+    m_unattendedOn = false;
+    m_compressTask = new CompressTask(this);
+    connectWorker();
+    ui.listWidget->setStyleSheet(QStringLiteral("background-color:rgba(0,0,0,0)"));
+    applyBackground();
+
+    connectControls();
+    readSourcePath();
+    readOutputPath();
+}
+
+void Vesper::closeEvent(QCloseEvent *event)
+{
+    // Discards only the archive being written; an older one of that name stays whole.
+    m_compressTask->abort();
+    // Reports already queued would otherwise still raise boxes after the window is gone.
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
+    QMainWindow::closeEvent(event);
+}
+
+void Vesper::applyFlatStyles()
+{
+    const QString fieldBorder = QStringLiteral("#8a8799");
+    const QString fieldFocus = QStringLiteral("#34495E");
+    FlatUI::Instance();
+    FlatUI::setLineEditQss(ui.lePath, 4, 1, fieldBorder, fieldFocus);
+    FlatUI::Instance();
+    FlatUI::setLineEditQss(ui.leOutputPath, 4, 1, fieldBorder, fieldFocus);
+
+    const QStringList button{"#626262", "#ffffff", "#323232", "#efefef", "#626262", "#ffffff"};
+    for (QPushButton *target : {ui.btnRightNowStart, ui.btnStart}) {
+        FlatUI::Instance();
+        FlatUI::setPushButtonQss(target, 4, 3, button[0], button[1], button[2], button[3], button[4],
+                                 button[5]);
+    }
+}
+
+void Vesper::connectWorker()
+{
+    connect(m_compressTask, &CompressTask::sendMessage, this, &Vesper::recvMessage);
+    connect(m_compressTask, &CompressTask::sendProgress, this, &Vesper::recvProgress);
+    connect(m_compressTask, &CompressTask::sendNoDirMessage, this, &Vesper::recvNoDirMessage);
+    connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
+    connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
+}
+
+void Vesper::applyBackground()
+{
+    QPixmap picture;
+    picture.load(QStringLiteral(":/Vesper/Resources/background.jpg"));
+    picture = picture.scaled(width(), height(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    setAutoFillBackground(true);
+    QPalette palette;
+    palette.setBrush(QPalette::All, QPalette::Window, QBrush(picture));
+    setPalette(palette);
+}
+
+void Vesper::connectControls()
+{
+    connect(ui.lePath, &LineEditPath::mouseLeftButtonClicked, this, &Vesper::on_lineEditPathClicked);
+    connect(ui.leOutputPath, &LineEditPath::mouseLeftButtonClicked, this,
+            &Vesper::on_lineEditOutputPathClicked);
+    connect(ui.btnRightNowStart, &QPushButton::clicked, this, &Vesper::on_btnRightNowClicked);
+    connect(ui.btnStart, &QPushButton::clicked, this, &Vesper::on_btnStartClicked);
+}
+
+bool Vesper::readSourcePath()
+{
+    return PathFile::read(QString::fromLatin1(kSourcePathFile), ui.lePath);
+}
+
+bool Vesper::readOutputPath()
+{
+    return PathFile::read(QString::fromLatin1(kOutputPathFile), ui.leOutputPath);
+}
+
+void Vesper::on_lineEditPathClicked()
+{
+    PathFile::choose(this, QString::fromLatin1(kSourcePathFile), ui.lePath);
+}
+
+void Vesper::on_lineEditOutputPathClicked()
+{
+    PathFile::choose(this, QString::fromLatin1(kOutputPathFile), ui.leOutputPath);
+}
+
+void Vesper::on_btnRightNowClicked()
+{
+    if (ui.lePath->text().isEmpty())
+        return showWarning(QStringLiteral("需要执行任务的目录不能为空！"));
+    if (ui.leOutputPath->text().isEmpty())
+        return showWarning(QStringLiteral("输出压缩文件的目录不能为空！"));
+    if (m_unattendedOn)
+        return showWarning(QStringLiteral("无人值守任务正在进行中，请稍候再试！"));
+    if (!m_compressTask->isIdle())
+        return showWarning(QStringLiteral("压缩任务正在进行中，请稍候再试！"));
+    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
+                              ui.leOutputPath->text());
+}
+
+void Vesper::on_btnStartClicked()
+{
+    if (m_unattendedOn)
+        switchUnattendedOff();
+    else
+        switchUnattendedOn();
+}
+
+void Vesper::switchUnattendedOff()
+{
+    setPathControlsEnabled(true);
+    m_unattendedOn = false;
+    ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/start.png")));
+    ui.btnStart->setIconSize(QSize(30, 30));
+    ui.btnStart->setText(QStringLiteral("开启"));
+    m_compressTask->stopTask();
+    m_compressTask->wait();
+}
+
+void Vesper::switchUnattendedOn()
+{
+    if (!m_compressTask->isIdle())
+        return showWarning(QStringLiteral("压缩任务正在进行中，请稍候再试！"));
+    if (ui.lePath->text().isEmpty())
+        return showWarning(QStringLiteral("需要执行任务的目录不能为空！"));
+    if (ui.leOutputPath->text().isEmpty())
+        return showWarning(QStringLiteral("输出压缩文件的路径不能为空！"));
+
+    ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/stop.png")));
+    ui.btnStart->setIconSize(QSize(30, 30));
+    ui.btnStart->setText(QStringLiteral("关闭"));
+    m_unattendedOn = true;
+    setPathControlsEnabled(false);
+    const QString runTime = ui.timeEdit->time().toString(QStringLiteral("h:mm"));
+    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime,
+                              ui.leOutputPath->text());
+}
+
+void Vesper::setPathControlsEnabled(bool enabled)
+{
+    ui.timeEdit->setEnabled(enabled);
+    ui.lePath->setEnabled(enabled);
+    ui.leOutputPath->setEnabled(enabled);
+}
+
+void Vesper::recvMessage(const QString &filename)
+{
+    const LogRow row = appendLogRow(ui.listWidget, this, filename);
+    m_sizeLabel = row.sizeLabel;
+    m_progressBar = row.progressBar;
+}
+
+void Vesper::recvProgress(int value, double bytes)
+{
+    if (!m_progressBar)
+        return;
+    m_progressBar->setValue(value);
+    m_sizeLabel->setText(sizeText(bytes));
+}
+
+void Vesper::recvNoDirMessage(const QString &filePath)
+{
+    showWarning(filePath + QStringLiteral(" 此路径的文件夹不存在！"));
+}
+
+void Vesper::recvNotFoundMessage()
+{
+    showWarning(QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！"));
+}
+
+void Vesper::recvTaskFinished()
+{
+    m_compressTask->wait();
 }

@@ -5,7 +5,13 @@
 
 #include "ui_vesper.h"
 
-// The program's only window.
+class CompressTask;
+class QCloseEvent;
+class QLabel;
+class QProgressBar;
+
+// The program's only window: two path fields, run now, the daily unattended mode
+// and the monitor log. All compression happens on the one CompressTask worker.
 class Vesper : public QMainWindow
 {
     Q_OBJECT
@@ -13,7 +19,36 @@ class Vesper : public QMainWindow
 public:
     explicit Vesper(QWidget *parent = nullptr);
 
+protected:
+    // Ends the worker before the window goes, so closing never waits for a whole job.
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_lineEditPathClicked();
+    void on_lineEditOutputPathClicked();
+    void on_btnRightNowClicked();
+    void recvMessage(const QString &filename);
+    void recvProgress(int value, double bytes);
+    void recvNoDirMessage(const QString &filePath);
+    void recvNotFoundMessage();
+    void recvTaskFinished();
+    void on_btnStartClicked();
+
 private:
+    void applyFlatStyles();
+    void connectWorker();
+    void applyBackground();
+    void connectControls();
+    bool readSourcePath();
+    bool readOutputPath();
+    void switchUnattendedOff();
+    void switchUnattendedOn();
+    void setPathControlsEnabled(bool enabled);
+
+    QProgressBar *m_progressBar = nullptr;
+    QLabel *m_sizeLabel = nullptr;
+    bool m_unattendedOn = false;
+    CompressTask *m_compressTask = nullptr;
     Ui::VesperClass ui;
 };
 

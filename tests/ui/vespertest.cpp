@@ -1,0 +1,417 @@
+#include "compresstask.h"
+#include "gbktext.h"
+#include "lineeditpath.h"
+#include "vesper.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+const QString kEmptySource = QStringLiteral("需要执行任务的目录不能为空！");
+const QString kEmptyOutput = QStringLiteral("输出压缩文件的目录不能为空！");
+const QString kEmptyOutputPath = QStringLiteral("输出压缩文件的路径不能为空！");
+const QString kUnattendedBusy = QStringLiteral("无人值守任务正在进行中，请稍候再试！");
+const QString kWorkerBusy = QStringLiteral("压缩任务正在进行中，请稍候再试！");
+const QString kNotFound = QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！");
+
+// Closes every warning box the window opens, keeping what each said.
+class BoxCloser : public QObject
+{
+public:
+    BoxCloser()
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { closeActiveBox(); });
+        m_timer.start(10);
+    }
+    QStringList texts;
+    QStringList forms; // title, icon and buttons of each box
+
+private:
+    void closeActiveBox()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        texts << box->text();
+        QStringList buttons;
+        for (QAbstractButton *button : box->buttons())
+            buttons << button->text() + "/" + QString::number(box->buttonRole(button));
+        forms << QString("'%1' icon %2 %3 parent %4")
+                     .arg(box->windowTitle())
+                     .arg(box->icon())
+                     .arg(buttons.join(","))
+                     .arg(box->parent() ? "yes" : "none");
+        box->buttons().first()->click();
+    }
+    QTimer m_timer;
+};
+
+// Answers the directory chooser: with a directory, or by cancelling when it is empty.
+class ChooserAnswer : public QObject
+{
+public:
+    explicit ChooserAnswer(const QString &directory)
+    {
+        QTimer::singleShot(0, this, [this, directory] { answer(directory); });
+    }
+    QString caption;
+    bool seen = false;
+
+private:
+    void answer(const QString &directory)
+    {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(10, this, [this, directory] { answer(directory); });
+            return;
+        }
+        seen = true;
+        caption = dialog->windowTitle();
+        if (directory.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->setDirectory(directory);
+        dialog->selectFile(directory);
+        static_cast<QDialog *>(dialog)->accept();
+    }
+};
+
+QByteArray readBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+void makeSparse(const QString &path, qint64 size)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(size));
+}
+
+QByteArray gbk(const QString &text)
+{
+    const std::string bytes = toGbk(text);
+    return QByteArray(bytes.data(), int(bytes.size()));
+}
+
+} // namespace
+
+class VesperTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void refusals_data();
+    void refusals();
+    void toggleSwitchesControls();
+    void runNowFillsRows();
+    void missingDirectoryAndNothingFound();
+    void longPathIsElided();
+    void pathsSurviveRestart();
+    void chooserCancelTouchesNothing();
+    void eachChooserWritesItsOwnFile();
+    void closeMidJobKeepsOlderArchive();
+
+private:
+    void makeWindow();
+    template <typename T> T *widget(const char *name) { return m_window->findChild<T *>(name); }
+    CompressTask *worker() { return m_window->findChild<CompressTask *>(); }
+    void setPaths(const QString &source, const QString &output);
+    void startBusyJob();
+    QString archive(const QString &name) const { return m_dir->filePath("out/" + name); }
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QScopedPointer<Vesper> m_window;
+    QString m_previousCurrent;
+};
+
+void VesperTest::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    m_previousCurrent = QDir::currentPath();
+    // The path files live in the working directory.
+    QVERIFY(QDir::setCurrent(m_dir->path()));
+    QDir().mkpath("src");
+}
+
+void VesperTest::cleanup()
+{
+    if (m_window)
+        m_window->close();
+    m_window.reset();
+    QDir::setCurrent(m_previousCurrent);
+}
+
+void VesperTest::makeWindow()
+{
+    m_window.reset(new Vesper);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.data()));
+}
+
+void VesperTest::setPaths(const QString &source, const QString &output)
+{
+    writeBytes("filepath.ini", gbk(source));
+    writeBytes("CompressFileFath.ini", gbk(output));
+    if (source.isEmpty())
+        QFile::remove("filepath.ini");
+    if (output.isEmpty())
+        QFile::remove("CompressFileFath.ini");
+    makeWindow();
+}
+
+// A run-now job on a large zero-filled file keeps the worker busy for a while.
+void VesperTest::startBusyJob()
+{
+    makeSparse(m_dir->filePath("busy/zeros.bak"), qint64(3) << 30);
+    LineEditPath *source = widget<LineEditPath>("lePath");
+    const QString kept = source->text();
+    source->setText(m_dir->filePath("busy"));
+    widget<QPushButton>("btnRightNowStart")->click();
+    source->setText(kept);
+    QTRY_VERIFY(!worker()->isIdle());
+    QTRY_COMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), 1);
+}
+
+void VesperTest::refusals_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("withSource");
+    QTest::addColumn<bool>("withOutput");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("run now, both empty") << "btnRightNowStart" << false << false << "ready" << kEmptySource;
+    QTest::newRow("run now, output empty") << "btnRightNowStart" << true << false << "ready" << kEmptyOutput;
+    QTest::newRow("run now, unattended on") << "btnRightNowStart" << true << true << "unattended" << kUnattendedBusy;
+    QTest::newRow("run now, worker busy") << "btnRightNowStart" << true << true << "busy" << kWorkerBusy;
+    QTest::newRow("run now, busy, source empty") << "btnRightNowStart" << false << true << "busy" << kEmptySource;
+    QTest::newRow("toggle, both empty") << "btnStart" << false << false << "ready" << kEmptySource;
+    QTest::newRow("toggle, output empty") << "btnStart" << true << false << "ready" << kEmptyOutputPath;
+    QTest::newRow("toggle, busy before fields") << "btnStart" << false << false << "busy" << kWorkerBusy;
+}
+
+void VesperTest::refusals()
+{
+    QFETCH(QString, button);
+    QFETCH(bool, withSource);
+    QFETCH(bool, withOutput);
+    QFETCH(QString, state);
+    QFETCH(QString, message);
+
+    setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
+    if (state == "busy")
+        startBusyJob();
+    if (state == "unattended") {
+        // Far from now, so the schedule does not fire during the test.
+        widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
+        widget<QPushButton>("btnStart")->click();
+        QVERIFY(!widget<LineEditPath>("lePath")->isEnabled());
+    }
+    if (!withSource)
+        widget<LineEditPath>("lePath")->clear();
+    if (!withOutput)
+        widget<LineEditPath>("leOutputPath")->clear();
+
+    const QString textBefore = widget<QPushButton>("btnStart")->text();
+    const int rowsBefore = m_window->findChild<QListWidget *>("listWidget")->count();
+    BoxCloser boxes;
+    widget<QPushButton>(qPrintable(button))->click();
+    QTRY_COMPARE(boxes.texts.size(), 1);
+    QTest::qWait(50);
+    QCOMPARE(boxes.texts, QStringList{message});
+    QCOMPARE(boxes.forms.first(),
+             QString("' ' icon %1 确定/%2 parent none").arg(QMessageBox::Warning).arg(QMessageBox::AcceptRole));
+    // A refusal changes nothing.
+    QCOMPARE(widget<QPushButton>("btnStart")->text(), textBefore);
+    QCOMPARE(widget<LineEditPath>("lePath")->isEnabled(), state != "unattended");
+    QCOMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), rowsBefore);
+}
+
+void VesperTest::toggleSwitchesControls()
+{
+    setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
+    auto *toggle = widget<QPushButton>("btnStart");
+    QCOMPARE(toggle->text(), QString("  开启"));
+    widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
+
+    toggle->click();
+    QCOMPARE(toggle->text(), QString("关闭"));
+    for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
+        QVERIFY2(!widget<QWidget>(name)->isEnabled(), name);
+    QVERIFY(widget<QPushButton>("btnRightNowStart")->isEnabled());
+    QVERIFY(!worker()->isIdle());
+    QVERIFY(worker()->isRunning());
+
+    toggle->click();
+    QCOMPARE(toggle->text(), QString("开启"));
+    for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
+        QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
+    QCOMPARE(toggle->iconSize(), QSize(30, 30));
+    QVERIFY(worker()->isIdle());
+    QVERIFY(!worker()->isRunning());
+}
+
+void VesperTest::runNowFillsRows()
+{
+    QByteArray big(300 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < big.size(); ++i)
+        big[i] = char((i * 7919) >> 5);
+    writeBytes("src/a.bak", big);
+    writeBytes("src/b.bak", "small");
+    setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
+
+    widget<QPushButton>("btnRightNowStart")->click();
+    QTRY_VERIFY(worker()->isIdle());
+    QTRY_VERIFY(worker()->isFinished());
+    QCoreApplication::processEvents();
+
+    auto *list = m_window->findChild<QListWidget *>("listWidget");
+    QCOMPARE(list->count(), 2);
+    const QStringList archives{archive("a.rar"), archive("b.rar")};
+    for (int row = 0; row < 2; ++row) {
+        QWidget *rowWidget = list->itemWidget(list->item(row));
+        QVERIFY(rowWidget);
+        const QList<QLabel *> labels = rowWidget->findChildren<QLabel *>();
+        QCOMPARE(labels.size(), 4);
+        QVERIFY(QRegularExpression("^\\d{4}-\\d{1,2}-\\d{1,2} \\d{1,2}:\\d\\d:\\d\\d$")
+                    .match(labels[0]->text()).hasMatch());
+        QCOMPARE(labels[1]->text(), archives[row]);
+        QCOMPARE(labels[3]->text(), QString("压缩进度"));
+        auto *bar = rowWidget->findChild<QProgressBar *>();
+        QVERIFY(bar);
+        QCOMPARE(bar->value(), 100);
+        // The last report measured the archive shortly before it was closed.
+        const double mib = QFileInfo(archives[row]).size() / 1048576.0;
+        QVERIFY(labels[2]->text().endsWith(" MB"));
+        const double shown = labels[2]->text().chopped(3).toDouble();
+        QVERIFY2(shown <= mib + 0.005 && shown >= mib - 0.02, qPrintable(labels[2]->text()));
+        QCOMPARE(list->visualItemRect(list->item(row)).height(), 30);
+    }
+}
+
+void VesperTest::missingDirectoryAndNothingFound()
+{
+    const QString missing = m_dir->filePath("gone");
+    setPaths(missing, m_dir->filePath("out"));
+    BoxCloser boxes;
+    widget<QPushButton>("btnRightNowStart")->click();
+    QTRY_COMPARE(boxes.texts.size(), 2);
+    QTRY_VERIFY(worker()->isFinished());
+    // The second box opens from within the first one's event loop, on top of it.
+    QStringList texts = boxes.texts;
+    texts.sort();
+    QStringList expected{missing + " 此路径的文件夹不存在！", kNotFound};
+    expected.sort();
+    QCOMPARE(texts, expected);
+    QCOMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), 0);
+}
+
+void VesperTest::longPathIsElided()
+{
+    const QString deep = m_dir->filePath("out/" + QString("very-long-directory-name/").repeated(8));
+    writeBytes("src/x.bak", "x");
+    setPaths(m_dir->filePath("src"), deep);
+    widget<QPushButton>("btnRightNowStart")->click();
+    QTRY_VERIFY(worker()->isFinished());
+    QCoreApplication::processEvents();
+    auto *list = m_window->findChild<QListWidget *>("listWidget");
+    QCOMPARE(list->count(), 1);
+    const QString shown = list->itemWidget(list->item(0))->findChildren<QLabel *>().at(1)->text();
+    QVERIFY2(shown.endsWith(QChar(0x2026)), qPrintable(shown));
+    QVERIFY((deep + "x.rar").startsWith(shown.chopped(1)));
+}
+
+void VesperTest::pathsSurviveRestart()
+{
+    const QString source = m_dir->filePath("数据库备份");
+    QDir().mkpath(source);
+    makeWindow();
+    QVERIFY(widget<LineEditPath>("lePath")->text().isEmpty());
+
+    ChooserAnswer answer(source);
+    QTest::mouseClick(widget<LineEditPath>("lePath"), Qt::LeftButton);
+    QVERIFY(answer.seen);
+    QCOMPARE(answer.caption, QString("请选择磁盘分区"));
+    QCOMPARE(widget<LineEditPath>("lePath")->text(), source);
+    // Raw GBK bytes, two per Chinese character, nothing else.
+    QCOMPARE(readBytes("filepath.ini"), gbk(source));
+    QCOMPARE(gbk(source).size(), source.toUtf8().size() - 5 * 3 + 5 * 2);
+
+    m_window.reset();
+    makeWindow();
+    QCOMPARE(widget<LineEditPath>("lePath")->text(), source);
+}
+
+void VesperTest::chooserCancelTouchesNothing()
+{
+    writeBytes("filepath.ini", gbk("/kept/source"));
+    makeWindow();
+    ChooserAnswer cancel{QString()};
+    QTest::mouseClick(widget<LineEditPath>("lePath"), Qt::LeftButton);
+    QVERIFY(cancel.seen);
+    QCOMPARE(widget<LineEditPath>("lePath")->text(), QString("/kept/source"));
+    QCOMPARE(readBytes("filepath.ini"), QByteArray("/kept/source"));
+
+    ChooserAnswer cancelEmpty{QString()};
+    QTest::mouseClick(widget<LineEditPath>("leOutputPath"), Qt::LeftButton);
+    QVERIFY(cancelEmpty.seen);
+    QVERIFY(widget<LineEditPath>("leOutputPath")->text().isEmpty());
+    QVERIFY(!QFile::exists("CompressFileFath.ini"));
+}
+
+void VesperTest::eachChooserWritesItsOwnFile()
+{
+    const QString output = m_dir->filePath("out");
+    QDir().mkpath(output);
+    makeWindow();
+    ChooserAnswer answer(output);
+    QTest::mouseClick(widget<LineEditPath>("leOutputPath"), Qt::LeftButton);
+    QCOMPARE(readBytes("CompressFileFath.ini"), output.toUtf8());
+    QVERIFY(!QFile::exists("filepath.ini"));
+    QVERIFY(widget<LineEditPath>("lePath")->text().isEmpty());
+}
+
+void VesperTest::closeMidJobKeepsOlderArchive()
+{
+    writeBytes(archive("zeros.rar"), "previous archive");
+    setPaths(m_dir->filePath("busy"), m_dir->filePath("out"));
+    startBusyJob();
+
+    QVERIFY(m_window->close());
+    QVERIFY(worker()->isFinished());
+    QCOMPARE(QDir(m_dir->filePath("out")).entryList(QDir::Files | QDir::Hidden),
+             QStringList{"zeros.rar"});
+    QCOMPARE(readBytes(archive("zeros.rar")), QByteArray("previous archive"));
+}
+
+QTEST_MAIN(VesperTest)
+#include "vespertest.moc"

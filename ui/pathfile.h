@@ -1,0 +1,17 @@
+#ifndef PATHFILE_H
+#define PATHFILE_H
+
+#include <QString>
+
+class QLineEdit;
+class QWidget;
+
+// A chosen directory kept between runs in a small file of the working directory,
+// as raw GBK bytes: no line end, no key, nothing else.
+namespace PathFile {
+bool read(const QString &fileName, QLineEdit *field);
+void write(const QString &fileName, const QString &path);
+void choose(QWidget *parent, const QString &fileName, QLineEdit *field);
+}
+
+#endif // PATHFILE_H
