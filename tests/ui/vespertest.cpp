@@ -284,7 +284,7 @@ void VesperTest::runNowFillsRows()
 {
     QByteArray big(300 * 1024, Qt::Uninitialized);
     for (int i = 0; i < big.size(); ++i)
-        big[i] = char((i * 7919) >> 5);
+        big[i] = char((quint32(i) * 7919u) >> 5);
     writeBytes("src/a.bak", big);
     writeBytes("src/b.bak", "small");
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
