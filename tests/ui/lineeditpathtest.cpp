@@ -39,17 +39,21 @@ private slots:
     void signalComesBeforeRelease();
     void doubleClickSignalsOnce();
     void disabledFieldSignalsNothing();
+    void tabFocusSignalsNothing();
 
 private:
     PressCountingParent *m_parent = nullptr;
     LineEditPath *m_field = nullptr;
+    QWidget *m_neighbour = nullptr;
 };
 
 void LineEditPathTest::init()
 {
     m_parent = new PressCountingParent;
     auto *layout = new QVBoxLayout(m_parent);
+    m_neighbour = new QLineEdit(m_parent);
     m_field = new LineEditPath(m_parent);
+    layout->addWidget(m_neighbour);
     layout->addWidget(m_field);
     m_field->setReadOnly(true);
     m_field->setText(longPath);
@@ -123,6 +127,15 @@ void LineEditPathTest::disabledFieldSignalsNothing()
     m_field->setEnabled(false);
     QSignalSpy spy(m_field, &LineEditPath::mouseLeftButtonClicked);
     QTest::mouseClick(m_field, Qt::LeftButton);
+    QCOMPARE(spy.count(), 0);
+}
+
+void LineEditPathTest::tabFocusSignalsNothing()
+{
+    m_neighbour->setFocus();
+    QSignalSpy spy(m_field, &LineEditPath::mouseLeftButtonClicked);
+    QTest::keyClick(m_neighbour, Qt::Key_Tab);
+    QTRY_VERIFY(m_field->hasFocus());
     QCOMPARE(spy.count(), 0);
 }
 

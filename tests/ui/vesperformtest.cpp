@@ -78,6 +78,7 @@ private slots:
     void bannerHeight();
     void unattendedGroupWidth_data();
     void unattendedGroupWidth();
+    void pathFieldsIgnoreTyping();
     void images();
 
 private:
@@ -438,6 +439,18 @@ void VesperFormTest::unattendedGroupWidth()
     QVERIFY(unattended->width() <= 350);
     // The output group takes the rest of the band.
     QVERIFY(output->width() > windowWidth - 350 - 100);
+}
+
+void VesperFormTest::pathFieldsIgnoreTyping()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    for (const char *name : {"lePath", "leOutputPath"}) {
+        auto *field = child<QLineEdit>(QString::fromLatin1(name));
+        field->setFocus();
+        QTest::keyClicks(field, QStringLiteral("C:/typed"));
+        QVERIFY2(field->text().isEmpty(), name);
+    }
 }
 
 void VesperFormTest::images()
