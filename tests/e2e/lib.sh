@@ -128,9 +128,10 @@ keys() {
 }
 
 # Tab order from the start-up focus (lePath): lePath, btnRightNowStart, leOutputPath,
-# timeEdit, btnStart, listWidget.
+# timeEdit, btnStart, listWidget, round again. The toggle is reached backwards: the time
+# edit takes one Tab per section, and its sections follow the locale.
 focus_run_now_from_start() { keys Tab; }
-focus_toggle_from_start() { keys Tab Tab Tab Tab; }
+focus_toggle_from_start() { keys shift+Tab shift+Tab; }
 
 # --- warning boxes ---------------------------------------------------------------------
 
@@ -291,4 +292,4 @@ finish() {
 }
 
 # The program's working directory: it gains no file and its path files keep their bytes.
-work_state() { (cd "$1" && ls -A && sha256sum -- *); }
+work_state() { (cd "$1" && ls -A && find . -maxdepth 1 -type f -exec sha256sum {} + | LC_ALL=C sort); }
