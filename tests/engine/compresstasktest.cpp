@@ -55,6 +55,19 @@ private:
     std::atomic<int> m_minutes{0};
 };
 
+// A task on a clock the test sets, with its signals recorded.
+struct Schedule
+{
+    Schedule(int hour, int minute)
+    {
+        clock.set(hour, minute);
+        task.setClock(clock.clock());
+    }
+    FakeClock clock;
+    CompressTask task;
+    Recorder recorder{&task};
+};
+
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
@@ -394,11 +407,8 @@ void CompressTaskTest::abortMidFileKeepsOlderArchive()
 void CompressTaskTest::scheduleRunsOncePerMatchingMinute()
 {
     writeFile(src() + "/x.bak", "x");
-    FakeClock clock;
-    clock.set(7, 4);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(7, 4);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "7:05", out());
 
     QTest::qWait(450);
@@ -424,11 +434,8 @@ void CompressTaskTest::scheduleRunsOncePerMatchingMinute()
 void CompressTaskTest::stopWhileWaitingEmitsNothing()
 {
     writeFile(src() + "/x.bak", "x");
-    FakeClock clock;
-    clock.set(12, 0);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(12, 0);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "8:00", out());
     QTest::qWait(250);
     task.stopTask();
@@ -442,11 +449,8 @@ void CompressTaskTest::stopWhileWaitingEmitsNothing()
 void CompressTaskTest::restartInSameMinuteRunsAgain()
 {
     writeFile(src() + "/x.bak", "x");
-    FakeClock clock;
-    clock.set(7, 5);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(7, 5);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "7:05", out());
     QTRY_COMPARE(recorder.messages().size(), 1);
     task.stopTask();
@@ -459,11 +463,8 @@ void CompressTaskTest::restartInSameMinuteRunsAgain()
 
 void CompressTaskTest::firstScheduledRunFindingNothingEnds()
 {
-    FakeClock clock;
-    clock.set(23, 40);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(23, 40);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "23:40", out());
     QTRY_VERIFY(recorder.events.contains("finished"));
     QVERIFY(task.wait(5000));
@@ -474,11 +475,8 @@ void CompressTaskTest::firstScheduledRunFindingNothingEnds()
 void CompressTaskTest::laterEmptyDaysEmitNothing()
 {
     writeFile(src() + "/x.bak", "x");
-    FakeClock clock;
-    clock.set(7, 5);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(7, 5);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "7:05", out());
     QTRY_COMPARE(recorder.messages().size(), 1);
     QTRY_VERIFY(recorder.events.contains("progress 100"));
@@ -498,11 +496,8 @@ void CompressTaskTest::laterEmptyDaysEmitNothing()
 void CompressTaskTest::runTimeWithLeadingZeroNeverMatches()
 {
     writeFile(src() + "/x.bak", "x");
-    FakeClock clock;
-    clock.set(7, 5);
-    CompressTask task;
-    task.setClock(clock.clock());
-    Recorder recorder(&task);
+    Schedule schedule(7, 5);
+    auto &[clock, task, recorder] = schedule;
     task.startTask(src(), ".bak", true, "07:05", out());
     QTest::qWait(650);
     QVERIFY(recorder.events.isEmpty());
