@@ -17,4 +17,4 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libquazip1-qt5-dev libqt5svg5 fonts-wqy-microhei)
 # What the suite needs on top: tools that read archives back or drive the real program,
 # and dpkg-dev and file for the Depends that cpack reads from the binary.
-TEST_PACKAGES=(unzip p7zip-full libarchive-tools binutils-mingw-w64-x86-64 xvfb xauth xdotool x11-utils faketime dpkg-dev file)
+TEST_PACKAGES=(unzip p7zip-full libarchive-tools binutils-mingw-w64-x86-64 xvfb xauth xdotool x11-utils faketime dpkg-dev file libx11-dev)

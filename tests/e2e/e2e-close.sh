@@ -45,7 +45,8 @@ close_case() {
   same_tree "$SRC"
 }
 
-exited() { ! program_alive || [ "$(ps -o stat= -p "$PROG_PID" 2>/dev/null | cut -c1)" = Z ]; }
+# Gone, or a zombie that only waits to be reaped.
+exited() { ! program_alive || [ "$(sed -E 's/.*\) (.).*/\1/' /proc/"$PROG_PID"/stat 2>/dev/null)" = Z ]; }
 
 kill_case() {
   prepare_long_job

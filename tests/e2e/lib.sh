@@ -209,10 +209,11 @@ tree_state() {
 }
 
 # record_tree DIR [SKIPPED...] and later same_tree DIR [SKIPPED...] with the same arguments.
-record_tree() { tree_state "$@" >"$CASE_DIR/tree.before"; }
+tree_record_file() { echo "$CASE_DIR/tree.$(printf "%s" "$1" | sha256sum | cut -c1-12)"; }
+record_tree() { tree_state "$@" >"$(tree_record_file "$1")"; }
 same_tree() {
-  tree_state "$@" >"$CASE_DIR/tree.after"
-  diff "$CASE_DIR/tree.before" "$CASE_DIR/tree.after" >&2 || fail "the source tree $1 changed"
+  tree_state "$@" >"$CASE_DIR/tree.now"
+  diff "$(tree_record_file "$1")" "$CASE_DIR/tree.now" >&2 || fail "the source tree $1 changed"
 }
 
 

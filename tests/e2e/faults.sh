@@ -1,0 +1,239 @@
+# Jobs that meet a fault, each followed by a healthy job on a fresh small tree. After
+# both: the program is alive and answers, the output directory holds only sound
+# archives and nothing temporary, and the sources are unchanged.
+#   bash faults.sh PROGRAM X11TOOL CASE
+# CASE: full-disk growing shrinking vanishing odd-entries output-below-file many-files
+
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+FAULT="${1:?which case}"
+
+# Source tree "src" with the parts a case changes on purpose in "src/mut", and the last
+# file of the walk "zz-sentinel.bak", whose archive shows that the walk went on after a
+# failure deeper down.
+prepare() {
+  WORK="$CASE_DIR/work" SRC="$CASE_DIR/src" OUT="${1:-$CASE_DIR/out}"
+  mkdir -p "$WORK" "$SRC"
+  random_file "$SRC/zz-sentinel.bak" 2000
+  write_path_files "$WORK" "$SRC" "$OUT"
+}
+
+sentinel_written() { [ -f "$OUT/zz-sentinel.rar" ]; }
+
+first_job() {
+  start_program "$WORK"
+  focus_run_now_from_start
+  keys space
+}
+
+after_job() {
+  no_boxes || fail "a warning box appeared"
+  only_sound_archives "$OUT"
+  assert_responsive
+}
+
+healthy_written() { [ -f "$OUT/healthy-1.rar" ] && [ -f "$OUT/healthy-2.rar" ]; }
+
+# A fresh small tree at the same source path, run with the same window.
+healthy_second_job() {
+  mv "$SRC" "$CASE_DIR/src.first"
+  random_file "$SRC/healthy-1.bak" 5000
+  random_file "$SRC/sub/healthy-2.bak" 70000
+  record_tree "$SRC"
+  keys space
+  wait_job healthy_written
+  healthy_written || fail "the healthy job after the fault wrote no archives"
+  check_archive "$OUT/healthy-1.rar" "$SRC/healthy-1.bak"
+  check_archive "$OUT/healthy-2.rar" "$SRC/sub/healthy-2.bak"
+  after_job
+  same_tree "$SRC"
+}
+
+# prefix_of ARCHIVE FILE [MIN]: the archive's one entry is the first bytes of FILE, at least
+# MIN; sets PREFIX_SIZE.
+prefix_of() {
+  local extracted="$CASE_DIR/extracted" size
+  bsdtar -xOf - <"$1" >"$extracted" || fail "cannot read $1"
+  size="$(stat -c %s "$extracted")"
+  [ "$size" -ge "${3:-0}" ] || fail "$1 holds $size bytes, fewer than the $3 that were there from the start"
+  cmp -n "$size" "$extracted" "$2" || fail "$1 does not hold the first $size bytes of $2"
+  PREFIX_SIZE="$size"
+}
+
+source_open() { open_files_in "$SRC/mut" | grep -qx "$SRC/mut/$1"; }
+
+# --- cases -----------------------------------------------------------------------------
+
+full_disk() {
+  prepare
+  mkdir -p "$OUT"
+  mount -t tmpfs -o size=1m tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
+    skip "mounting a 1 MiB tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"
+  CASE_MOUNTS+=("$OUT")
+  random_file "$SRC/d/big.bak" $((4 * 1024 * 1024)) # random bytes do not shrink
+  record_tree "$SRC"
+  first_job
+  wait_job sentinel_written
+  [ ! -e "$OUT/big.rar" ] || fail "big.rar was kept although it cannot fit"
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC"
+  healthy_second_job
+}
+
+growing() {
+  prepare
+  local file="$SRC/mut/grow.bak" pool="$CASE_DIR/pool" start_size=$((32 * 1024 * 1024))
+  random_file "$file" "$start_size"
+  random_file "$pool" $((256 * 1024))
+  record_tree "$SRC" mut
+  first_job
+  wait_until 60 source_open grow.bak || fail "the copy of grow.bak was not seen"
+  (
+    n=0
+    while [ "$n" -lt 200 ] && [ ! -f "$OUT/zz-sentinel.rar" ]; do
+      cat "$pool" >>"$file"
+      n=$((n + 1))
+      sleep 0.02
+    done
+  ) &
+  local appender=$!
+  CASE_PIDS+=("$appender")
+  wait_job sentinel_written
+  wait "$appender" || true
+  [ -f "$OUT/grow.rar" ] || fail "no archive of the growing backup"
+  unzip -tq "$OUT/grow.rar" >/dev/null || fail "grow.rar is broken"
+  prefix_of "$OUT/grow.rar" "$file" "$start_size"
+  echo "note: grow.rar holds $PREFIX_SIZE of $(stat -c %s "$file") bytes"
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC" mut
+  healthy_second_job
+}
+
+shrinking() {
+  prepare
+  local file="$SRC/mut/shrink.bak" original="$CASE_DIR/shrink.original"
+  random_file "$file" $((128 * 1024 * 1024))
+  cp "$file" "$original"
+  record_tree "$SRC" mut
+  first_job
+  wait_until 60 source_open shrink.bak || fail "the copy of shrink.bak was not seen"
+  truncate -s 1M "$file"
+  wait_job sentinel_written
+  if [ -e "$OUT/shrink.rar" ]; then
+    prefix_of "$OUT/shrink.rar" "$original"
+    echo "note: shrink.rar kept, holding $PREFIX_SIZE bytes of the original"
+  else
+    echo "note: shrink.rar discarded"
+  fi
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC" mut
+  healthy_second_job
+}
+
+vanishing() {
+  prepare
+  local original="$CASE_DIR/a-big.original"
+  random_file "$SRC/mut/a-big.bak" $((128 * 1024 * 1024))
+  cp "$SRC/mut/a-big.bak" "$original"
+  random_file "$SRC/mut/b-gone.bak" 1000
+  record_tree "$SRC" mut
+  first_job
+  # The walk has listed the directory; both go while the first is being copied.
+  wait_until 60 source_open a-big.bak || fail "the copy of a-big.bak was not seen"
+  rm "$SRC/mut/a-big.bak" "$SRC/mut/b-gone.bak"
+  wait_job sentinel_written
+  [ ! -e "$OUT/b-gone.rar" ] || fail "an archive of a backup that was gone before it was read"
+  if [ -e "$OUT/a-big.rar" ]; then
+    prefix_of "$OUT/a-big.rar" "$original"
+    echo "note: a-big.rar kept, holding $PREFIX_SIZE bytes"
+  else
+    echo "note: a-big.rar discarded"
+  fi
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC" mut
+  healthy_second_job
+}
+
+# Nothing here may be archived as x.rar, and nothing may hold the walk up.
+odd_entries() {
+  prepare
+  ln -s . "$SRC/loop"
+  mkdir -p "$SRC/d1" "$SRC/d2/x.bak" "$SRC/d3" "$SRC/d4" "$SRC/d5"
+  ln -s .. "$SRC/d1/up"
+  ln -s missing-target.bak "$SRC/d1/x.bak"
+  random_file "$SRC/d2/x.bak/inner2.bak" 700
+  mkfifo "$SRC/d3/x.bak"
+  (cd "$SRC/d4" && "$E2E_TOOL" socket x.bak) || fail "cannot make a socket"
+  [ -S "$SRC/d4/x.bak" ] || fail "no socket at d4/x.bak"
+  ln -s /dev/zero "$SRC/d5/x.bak"
+  local i
+  for i in 1 2 3 4 5; do random_file "$SRC/d$i/y$i.bak" $((i * 1000)); done
+  record_tree "$SRC"
+  first_job
+  E2E_JOB_TIMEOUT=120 wait_job sentinel_written
+  expect_archives "$OUT" y1.rar y2.rar y3.rar y4.rar y5.rar inner2.rar zz-sentinel.rar
+  for i in 1 2 3 4 5; do check_archive "$OUT/y$i.rar" "$SRC/d$i/y$i.bak"; done
+  check_archive "$OUT/inner2.rar" "$SRC/d2/x.bak/inner2.bak"
+  after_job
+  same_tree "$SRC"
+  healthy_second_job
+}
+
+output_below_file() {
+  local blocker="$CASE_DIR/blocker"
+  prepare "$blocker/out"
+  random_file "$SRC/a.bak" 3000
+  random_file "$SRC/sub/b.bak" 3000
+  echo "a plain file where a directory is wanted" >"$blocker"
+  local blocker_sum
+  blocker_sum="$(sha256sum <"$blocker")"
+  record_tree "$SRC"
+  first_job
+  wait_job
+  [ -f "$blocker" ] && [ "$(sha256sum <"$blocker")" = "$blocker_sum" ] || fail "the blocking file was changed"
+  after_job
+  same_tree "$SRC"
+  # The same output path becomes possible.
+  rm "$blocker"
+  mkdir "$blocker"
+  healthy_second_job
+}
+
+many_files() {
+  prepare
+  local i j
+  for i in $(seq -w 0 99); do
+    mkdir -p "$SRC/d$i"
+    for j in $(seq -w 0 99); do printf 'backup %s-%s\n' "$i" "$j" >"$SRC/d$i/f$i-$j.bak"; done
+  done
+  record_tree "$SRC"
+  first_job
+  E2E_JOB_TIMEOUT=540 wait_job sentinel_written
+  local count
+  count="$(find "$OUT" -name '*.rar' | wc -l)"
+  [ "$count" -eq 10001 ] || fail "$count archives for 10000 backups and the sentinel"
+  check_archive "$OUT/f00-00.rar" "$SRC/d00/f00-00.bak"
+  check_archive "$OUT/f57-31.rar" "$SRC/d57/f57-31.bak"
+  check_archive "$OUT/f99-99.rar" "$SRC/d99/f99-99.bak"
+  only_sound_archives "$OUT"
+  program_alive || fail "the program is gone (see $PROG_LOG)"
+  same_tree "$SRC"
+  # The window takes the next command only once it has shown every row.
+  E2E_JOB_TIMEOUT=420 healthy_second_job
+}
+
+start_xvfb
+case "$FAULT" in
+  full-disk) run_case "$FAULT" full_disk ;;
+  growing) run_case "$FAULT" growing ;;
+  shrinking) run_case "$FAULT" shrinking ;;
+  vanishing) run_case "$FAULT" vanishing ;;
+  odd-entries) run_case "$FAULT" odd_entries ;;
+  output-below-file) run_case "$FAULT" output_below_file ;;
+  many-files) run_case "$FAULT" many_files ;;
+  *) fail "unknown case $FAULT" ;;
+esac
+finish
