@@ -3,6 +3,7 @@
 # archives and nothing temporary, and the sources are unchanged.
 #   bash faults.sh PROGRAM X11TOOL CASE
 # CASE: full-disk growing shrinking vanishing odd-entries output-below-file many-files
+#       many-files-archives (the 10 000 backups without the healthy job after them)
 
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FAULT="${1:?which case}"
@@ -202,7 +203,8 @@ output_below_file() {
   healthy_second_job
 }
 
-many_files() {
+# 10 000 backups in 100 directories: every one archived, each into its own archive.
+many_archives() {
   prepare
   local i j
   for i in $(seq -w 0 99); do
@@ -221,7 +223,12 @@ many_files() {
   only_sound_archives "$OUT"
   program_alive || fail "the program is gone (see $PROG_LOG)"
   same_tree "$SRC"
-  # The window takes the next command only once it has shown every row.
+}
+
+# The same, and then the healthy job: the window takes the next command only once it has
+# shown every row of the first.
+many_files() {
+  many_archives
   E2E_JOB_TIMEOUT=420 healthy_second_job
 }
 
@@ -234,6 +241,7 @@ case "$FAULT" in
   odd-entries) run_case "$FAULT" odd_entries ;;
   output-below-file) run_case "$FAULT" output_below_file ;;
   many-files) run_case "$FAULT" many_files ;;
+  many-files-archives) run_case "$FAULT" many_archives ;;
   *) fail "unknown case $FAULT" ;;
 esac
 finish
