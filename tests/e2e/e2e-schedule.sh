@@ -5,13 +5,16 @@
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 FAKETIME_LIB="$(dpkg -L libfaketime 2>/dev/null | grep '/libfaketime\.so\.1$' | head -n 1 || true)"
+# A sanitizer build insists on its runtime coming first among the preloads.
+SANITIZER_LIB="$(ldd "$E2E_PROGRAM" | awk '$1 ~ /^libasan\.so/ { print $3 }' | head -n 1)"
+PRELOAD="${SANITIZER_LIB:+$SANITIZER_LIB:}$FAKETIME_LIB"
 
 # start_at_clock WORKDIR HH:MM:SS: the program's clock starts at that time today and runs.
 start_at_clock() {
   [ -n "$FAKETIME_LIB" ] || fail "libfaketime is not installed (Debian package faketime)"
   CLOCK_START="$1"
   CLOCK_ORIGIN=$SECONDS
-  start_program "$2" LD_PRELOAD="$FAKETIME_LIB" FAKETIME="@2024-03-07 $CLOCK_START" \
+  start_program "$2" LD_PRELOAD="$PRELOAD" FAKETIME="@2024-03-07 $CLOCK_START" \
     FAKETIME_DONT_FAKE_MONOTONIC=1 TZ=UTC
 }
 
