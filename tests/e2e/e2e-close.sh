@@ -45,8 +45,7 @@ close_case() {
   same_tree "$SRC"
 }
 
-# Gone, or a zombie that only waits to be reaped.
-exited() { ! program_alive || [ "$(sed -E 's/.*\) (.).*/\1/' /proc/"$PROG_PID"/stat 2>/dev/null)" = Z ]; }
+exited() { ! program_alive; }
 
 kill_case() {
   prepare_long_job

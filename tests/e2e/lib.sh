@@ -60,11 +60,26 @@ trap e2e_cleanup EXIT
 start_xvfb() {
   local fifo="$E2E_ROOT/displayfd" number=""
   mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$E2E_ROOT/xvfb.log" 2>&1 &
+  # -noreset: by default the server resets when its last client leaves, and a program
+  # starting during that reset cannot connect.
+  Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >"$E2E_ROOT/xvfb.log" 2>&1 &
   E2E_XVFB_PID=$!
   read -r -t "$E2E_START_TIMEOUT" number <"$fifo" || true
   [ -n "$number" ] || { cat "$E2E_ROOT/xvfb.log" >&2; fail "Xvfb did not start"; }
   export DISPLAY=":$number"
+  wait_until "$E2E_START_TIMEOUT" display_answers || { cat "$E2E_ROOT/xvfb.log" >&2; fail "Xvfb on $DISPLAY does not answer"; }
+}
+
+display_answers() { xdpyinfo >/dev/null 2>&1; }
+
+# For a failure report: is the screen still there?
+display_report() {
+  if kill -0 "$E2E_XVFB_PID" 2>/dev/null && display_answers; then
+    log "Xvfb on $DISPLAY is running and answers"
+  else
+    log "Xvfb on $DISPLAY is gone or does not answer; its log:"
+    cat "$E2E_ROOT/xvfb.log" >&2
+  fi
 }
 
 # --- polling ---------------------------------------------------------------------------
@@ -95,20 +110,39 @@ start_program() {
   local dir="$1"
   shift
   PROG_LOG="$CASE_DIR/program.log"
-  (cd "$dir" && exec env QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$@" "$E2E_PROGRAM") >"$PROG_LOG" 2>&1 &
-  PROG_PID=$!
-  CASE_PIDS+=("$PROG_PID")
-  MAIN_WIN=""
-  wait_until "$E2E_START_TIMEOUT" find_main_window || { cat "$PROG_LOG" >&2; fail "the main window did not appear"; }
+  local attempt
+  for attempt in 1 2 3; do
+    (cd "$dir" && exec env QT_QPA_PLATFORM=xcb LC_ALL=C.UTF-8 "$@" "$E2E_PROGRAM") >"$PROG_LOG" 2>&1 &
+    PROG_PID=$!
+    CASE_PIDS+=("$PROG_PID")
+    MAIN_WIN=""
+    wait_until "$E2E_START_TIMEOUT" window_or_gone || true
+    [ -z "$MAIN_WIN" ] || break
+    # Not reaching the screen is the test bed's trouble, not the program's: try again.
+    program_alive || ! grep -q 'could not connect to display' "$PROG_LOG" || [ "$attempt" = 3 ] || {
+      log "note: the program could not connect to $DISPLAY (attempt $attempt); starting it again"
+      display_report
+      wait_until 10 display_answers || true
+      continue
+    }
+    cat "$PROG_LOG" >&2
+    display_report
+    fail "the main window did not appear"
+  done
   focus_main
 }
+
+window_or_gone() { find_main_window || ! program_alive; }
 
 find_main_window() {
   MAIN_WIN="$(xdotool search --all --onlyvisible --pid "$PROG_PID" --name '^Halcyon' 2>/dev/null | head -n 1 || true)"
   [ -n "$MAIN_WIN" ]
 }
 
-program_alive() { kill -0 "$PROG_PID" 2>/dev/null; }
+# A program that has ended stays a zombie until reaped; that counts as gone.
+program_alive() {
+  kill -0 "$PROG_PID" 2>/dev/null && [ "$(sed -E 's/.*\) (.).*/\1/' /proc/"$PROG_PID"/stat 2>/dev/null)" != Z ]
+}
 
 # Alive, its window still there, and its GUI thread answering a window manager's ping.
 assert_responsive() {
