@@ -4,9 +4,11 @@
 //
 //   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, MiB, peak RSS, queue peak
 //   halcyonbench zlib FILE                   one Deflate pass; prints seconds
+//   halcyonbench log ROWS                    the window's monitor log taking ROWS archive rows
 // Every figure is printed as "key=value" on a line of its own, for ./bench to collect.
 
 #include "compresstask.h"
+#include "vesper.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -134,6 +136,45 @@ int runZlib(const QString &path)
     return 0;
 }
 
+// The window's log slots fed as a job would feed them: a row, then its progress reports,
+// queued in bursts and handled by the event loop. The time per thousand rows shows whether
+// a row costs more when many rows came before it.
+int runLog(int rows)
+{
+    Vesper window;
+    window.show();
+    QCoreApplication::processEvents();
+    const int burst = 50;
+    QElapsedTimer timer;
+    timer.start();
+    qint64 thousandStart = 0;
+    double firstThousand = 0;
+    double lastThousand = 0;
+    for (int row = 0; row < rows; ++row) {
+        QMetaObject::invokeMethod(&window, "recvMessage", Qt::QueuedConnection,
+                                  Q_ARG(QString, QStringLiteral("/var/backups/out/nightly-%1.rar").arg(row)));
+        for (int percent : {40, 80, 100})
+            QMetaObject::invokeMethod(&window, "recvProgress", Qt::QueuedConnection,
+                                      Q_ARG(int, percent), Q_ARG(double, percent / 100.0));
+        if ((row + 1) % burst == 0 || row + 1 == rows)
+            QCoreApplication::processEvents();
+        if ((row + 1) % 1000 == 0) {
+            const double seconds = (timer.nsecsElapsed() - thousandStart) / 1e9;
+            if (row + 1 == 1000)
+                firstThousand = seconds;
+            lastThousand = seconds;
+            thousandStart = timer.nsecsElapsed();
+        }
+    }
+    QCoreApplication::processEvents();
+    print("log_rows", rows);
+    print("log_seconds", timer.nsecsElapsed() / 1e9);
+    print("log_first_thousand_seconds", firstThousand);
+    print("log_last_thousand_seconds", lastThousand);
+    print("peak_rss_kib", double(peakRssKiB()));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,7 +185,9 @@ int main(int argc, char **argv)
         return runJob(args[2], args[3]);
     if (args.size() == 3 && args[1] == QLatin1String("zlib"))
         return runZlib(args[2]);
-    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE\n";
+    if (args.size() == 3 && args[1] == QLatin1String("log"))
+        return runLog(args[2].toInt());
+    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | log ROWS\n";
     return 2;
 }
 

@@ -3,7 +3,6 @@
 # archives and nothing temporary, and the sources are unchanged.
 #   bash faults.sh PROGRAM X11TOOL CASE
 # CASE: full-disk growing shrinking vanishing odd-entries output-below-file many-files
-#       many-files-archives (the 10 000 backups without the healthy job after them)
 
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FAULT="${1:?which case}"
@@ -241,7 +240,6 @@ case "$FAULT" in
   odd-entries) run_case "$FAULT" odd_entries ;;
   output-below-file) run_case "$FAULT" output_below_file ;;
   many-files) run_case "$FAULT" many_files ;;
-  many-files-archives) run_case "$FAULT" many_archives ;;
   *) fail "unknown case $FAULT" ;;
 esac
 finish

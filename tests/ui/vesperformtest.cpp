@@ -144,7 +144,7 @@ void VesperFormTest::widgets_data()
                               << QSize(85, 32) << unlimited << M << F << yahei << 10 << normal;
     QTest::newRow("groupBox") << "groupBox" << QByteArray("QGroupBox") << "centralWidget"
                               << none << unlimited << P << P << yahei << 10 << normal;
-    QTest::newRow("listWidget") << "listWidget" << QByteArray("QListWidget") << "groupBox"
+    QTest::newRow("listWidget") << "listWidget" << QByteArray("MonitorList") << "groupBox"
                                 << none << unlimited << E << E << "" << 10 << normal;
 }
 

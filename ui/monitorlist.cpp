@@ -1,0 +1,85 @@
+#include "monitorlist.h"
+
+#include <QAbstractItemDelegate>
+#include <QScrollBar>
+
+MonitorList::MonitorList(QWidget *parent)
+    : QListWidget(parent)
+{
+    // Every row is equally high (the item delegate fixes it), so the view may lay out the
+    // rows without asking the delegate for each one.
+    setUniformItemSizes(true);
+}
+
+void MonitorList::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    // The base class lays out all rows at once here to place the row widgets; the layout
+    // it has just scheduled places them anyway, once for any number of new rows.
+    m_insertingRows = true;
+    QListWidget::rowsInserted(parent, start, end);
+    m_insertingRows = false;
+}
+
+void MonitorList::scrollContentsBy(int dx, int dy)
+{
+    QListWidget::scrollContentsBy(dx, dy);
+    updateEditorGeometries();
+}
+
+void MonitorList::updateEditorGeometries()
+{
+    if (m_insertingRows)
+        return;
+    const RowRange sight = rowsInSight();
+    for (int row = m_shown.first; row <= m_shown.last && row < count(); ++row) {
+        if (!sight.contains(row))
+            setRowShown(row, false);
+    }
+    // A new row's widget was shown wherever it was made; out of sight it is hidden.
+    for (int row = m_placedRows; row < count(); ++row) {
+        if (!sight.contains(row))
+            setRowShown(row, false);
+    }
+    m_placedRows = count();
+    for (int row = sight.first; row <= sight.last; ++row)
+        placeRow(row);
+    m_shown = sight;
+}
+
+MonitorList::RowRange MonitorList::rowsInSight() const
+{
+    RowRange range;
+    if (count() == 0)
+        return range;
+    const QRect area = viewport()->rect();
+    const QModelIndex top = indexAt(area.topLeft());
+    const QModelIndex bottom = indexAt(QPoint(area.left(), area.bottom()));
+    if (!top.isValid())
+        return range; // nothing in sight
+    range.first = top.row();
+    range.last = bottom.isValid() ? bottom.row() : count() - 1;
+    return range;
+}
+
+void MonitorList::setRowShown(int row, bool shown)
+{
+    if (QWidget *widget = itemWidget(item(row)))
+        widget->setVisible(shown);
+}
+
+void MonitorList::placeRow(int row)
+{
+    QWidget *widget = itemWidget(item(row));
+    if (!widget)
+        return;
+    const QModelIndex index = indexFromItem(item(row));
+    QStyleOptionViewItem option = viewOptions();
+    option.rect = visualRect(index);
+    if (!option.rect.isValid()) {
+        widget->hide();
+        return;
+    }
+    widget->show();
+    if (QAbstractItemDelegate *delegate = itemDelegate(index))
+        delegate->updateEditorGeometry(widget, option, index);
+}
