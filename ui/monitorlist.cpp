@@ -1,7 +1,6 @@
 #include "monitorlist.h"
 
 #include <QAbstractItemDelegate>
-#include <QScrollBar>
 
 MonitorList::MonitorList(QWidget *parent)
     : QListWidget(parent)
@@ -33,12 +32,12 @@ void MonitorList::updateEditorGeometries()
     const RowRange sight = rowsInSight();
     for (int row = m_shown.first; row <= m_shown.last && row < count(); ++row) {
         if (!sight.contains(row))
-            setRowShown(row, false);
+            hideRow(row);
     }
     // A new row's widget was shown wherever it was made; out of sight it is hidden.
     for (int row = m_placedRows; row < count(); ++row) {
         if (!sight.contains(row))
-            setRowShown(row, false);
+            hideRow(row);
     }
     m_placedRows = count();
     for (int row = sight.first; row <= sight.last; ++row)
@@ -61,24 +60,22 @@ MonitorList::RowRange MonitorList::rowsInSight() const
     return range;
 }
 
-void MonitorList::setRowShown(int row, bool shown)
+void MonitorList::hideRow(int row)
 {
     if (QWidget *widget = itemWidget(item(row)))
-        widget->setVisible(shown);
+        widget->hide();
 }
 
+// Only rows in sight come here, so their rectangles are valid.
 void MonitorList::placeRow(int row)
 {
-    QWidget *widget = itemWidget(item(row));
+    QListWidgetItem *rowItem = item(row);
+    QWidget *widget = itemWidget(rowItem);
     if (!widget)
         return;
-    const QModelIndex index = indexFromItem(item(row));
+    const QModelIndex index = indexFromItem(rowItem);
     QStyleOptionViewItem option = viewOptions();
     option.rect = visualRect(index);
-    if (!option.rect.isValid()) {
-        widget->hide();
-        return;
-    }
     widget->show();
     if (QAbstractItemDelegate *delegate = itemDelegate(index))
         delegate->updateEditorGeometry(widget, option, index);

@@ -29,7 +29,7 @@ private:
     };
 
     RowRange rowsInSight() const;
-    void setRowShown(int row, bool shown);
+    void hideRow(int row);
     void placeRow(int row);
 
     RowRange m_shown;
