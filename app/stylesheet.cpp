@@ -1,5 +1,7 @@
 #include "stylesheet.h"
 
+#include "gbktext.h"
+
 #include <QFile>
 #include <QTextCodec>
 
@@ -11,7 +13,7 @@ QString loadStyleSheet(const QString &path)
 
     const QByteArray bytes = file.readAll();
     // The operator's skin.css is GBK whatever it contains; no BOM sniffing.
-    QTextCodec *codec = QTextCodec::codecForName("GBK");
+    QTextCodec *codec = gbkCodec();
     if (!codec)
         return QString();
     return codec->toUnicode(bytes);

@@ -1,9 +1,12 @@
 #include "compresstask.h"
 
+#include "wholesave.h"
+
 #include <quazip.h>
 #include <quazipfile.h>
 #include <quazipnewinfo.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,6 +32,30 @@ bool isAscii(const QString &text)
 {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
+
+// The most that Deflate can make of size bytes: zlib's compressBound, in 64 bits (its
+// uLong has 32 on Windows). Incompressible data grows a little.
+qint64 deflateBound(qint64 size)
+{
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13;
+}
+
+// What tells that a source changed while it was copied.
+struct SourceState
+{
+    explicit SourceState(const QString &path)
+    {
+        const QFileInfo info(path);
+        size = info.size();
+        modified = info.lastModified();
+    }
+    bool operator==(const SourceState &other) const
+    {
+        return size == other.size && modified == other.modified;
+    }
+    qint64 size;
+    QDateTime modified;
+};
 
 int percentage(qint64 copied, qint64 total)
 {
@@ -174,25 +201,30 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
             continue;
         }
         const QString filePath = entry.filePath();
-        if (!entry.isFile() || !filePath.endsWith(suffix, Qt::CaseInsensitive))
-            continue;
-
-        m_found = true;
-        QFile source(filePath);
-        if (!source.open(QIODevice::ReadOnly))
-            break;
-        m_sourceSize = source.size();
-        source.close();
-
-        const QString name = filePath.split(QLatin1Char('/')).last();
-        const QString stem = name.left(name.size() - suffix.size());
-        m_archivePath = m_outputDir + stem + QStringLiteral(".rar");
-        emit sendMessage(m_archivePath);
-        if (!archiveFile(m_archivePath, filePath))
-            break;
+        if (entry.isFile() && filePath.endsWith(suffix, Qt::CaseInsensitive))
+            archiveMatch(filePath, suffix);
     }
 
     m_walkChain.removeLast();
+}
+
+// A file that fails costs only its own archive: the walk goes on with the next entry.
+// It still gets its row first, so the failure has a place to be shown.
+void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
+{
+    m_found = true;
+    QFile source(filePath);
+    const bool readable = source.open(QIODevice::ReadOnly);
+    m_sourceSize = readable ? source.size() : 0;
+    source.close();
+
+    const QString name = filePath.split(QLatin1Char('/')).last();
+    const QString stem = name.left(name.size() - suffix.size());
+    m_archivePath = m_outputDir + stem + QStringLiteral(".rar");
+    emit sendMessage(m_archivePath);
+    // An interrupted archive is not a failure of the archive.
+    if ((!readable || !archiveFile(m_archivePath, filePath)) && !m_abortRequested)
+        emit sendFailed(m_archivePath);
 }
 
 bool CompressTask::archiveFile(QString archivePath, QString sourcePath)
@@ -204,7 +236,6 @@ bool CompressTask::archiveFile(QString archivePath, QString sourcePath)
     QSaveFile file(archivePath);
     QuaZip zip(&file);
     zip.setAutoClose(false);
-    zip.setZip64Enabled(m_sourceSize >= kZip64Threshold);
     const QString entryName = QFileInfo(sourcePath).fileName();
     zip.setUtf8Enabled(!isAscii(entryName));
 
@@ -212,7 +243,7 @@ bool CompressTask::archiveFile(QString archivePath, QString sourcePath)
     bool ok = zip.open(QuaZip::mdCreate) && writeEntry(&zip, sourcePath, entryName);
     if (ok) {
         zip.close();
-        ok = zip.getZipError() == 0 && file.commit();
+        ok = zip.getZipError() == 0 && commitWhole(file);
     }
     m_archiveDevice = nullptr;
     if (!ok)
@@ -229,6 +260,10 @@ bool CompressTask::writeEntry(QuaZip *zip, QString sourcePath, QString entryName
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly))
         return false;
+    const SourceState atOpening(sourcePath);
+    // Decided from what the entry may become: incompressible data just under 4 GiB
+    // deflates past it.
+    zip->setZip64Enabled(deflateBound(atOpening.size) >= kZip64Threshold);
 
     QuaZipFile entry(zip);
     if (!entry.open(QIODevice::WriteOnly, QuaZipNewInfo(entryName, source.fileName()), nullptr, 0,
@@ -236,6 +271,9 @@ bool CompressTask::writeEntry(QuaZip *zip, QString sourcePath, QString entryName
         return false;
 
     if (!copyWithProgress(source, entry) || entry.getZipError() != 0)
+        return false;
+    // A backup still being written (or rewritten) would be archived as a mix of states.
+    if (m_bytesCopied != atOpening.size || !(SourceState(sourcePath) == atOpening))
         return false;
     entry.close();
     if (entry.getZipError() != 0)

@@ -17,7 +17,7 @@ class QuaZip;
 
 // The one worker thread: archives every file of a tree whose name ends in a suffix,
 // each into a ZIP archive of its own, at once or every day at an "h:mm" minute.
-// It talks back only through its five signals.
+// It talks back only through its signals.
 class CompressTask : public QThread
 {
     Q_OBJECT
@@ -47,6 +47,8 @@ signals:
     void sendNoDirMessage(const QString &filePath);
     void sendNotFoundMessage();
     void sendTaskFinished();
+    // The archive just announced by sendMessage was not written; no older one was touched.
+    void sendFailed(const QString &archivePath);
 
 protected:
     void run() override;
@@ -57,6 +59,7 @@ private:
     void pause();
 
     void scanAndArchive(const QString &directory, const QString &suffix);
+    void archiveMatch(const QString &filePath, const QString &suffix);
     bool archiveFile(QString archivePath, QString sourcePath);
     bool writeEntry(QuaZip *zip, QString sourcePath, QString entryName);
     bool copyWithProgress(QIODevice &in, QIODevice &out);

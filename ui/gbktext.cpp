@@ -3,19 +3,27 @@
 #include <QByteArray>
 #include <QTextCodec>
 
+QTextCodec *gbkCodec()
+{
+    return QTextCodec::codecForName("GBK");
+}
+
 std::string toGbk(const QString &text)
 {
-    QTextCodec *codec = QTextCodec::codecForName("GBK");
+    QTextCodec *codec = gbkCodec();
     if (!codec)
         return std::string();
-    const QByteArray bytes = codec->fromUnicode(text);
+    QByteArray bytes = codec->fromUnicode(text);
     // Up to the first zero byte, as a C string would end.
-    return std::string(bytes.constData());
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    return bytes.toStdString();
 }
 
 QString fromGbk(const std::string &bytes)
 {
-    QTextCodec *codec = QTextCodec::codecForName("GBK");
+    QTextCodec *codec = gbkCodec();
     if (!codec)
         return QString();
     return codec->toUnicode(bytes.data(), int(bytes.size()));

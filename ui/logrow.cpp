@@ -12,6 +12,12 @@
 
 namespace {
 
+void styleBar(QProgressBar *bar, const QString &chunkColor)
+{
+    FlatUI::Instance();
+    FlatUI::setProgressQss(bar, 16, 3, 10, QStringLiteral("#d3e2e2"), chunkColor);
+}
+
 QLabel *timeLabel(QWidget *row, const QDateTime &now, const QFont &font)
 {
     auto *label = new QLabel(now.toString(QStringLiteral("yyyy-M-d h:mm:ss")), row);
@@ -61,8 +67,7 @@ QProgressBar *progressBar(QWidget *parent, const QFont &font)
     bar->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     bar->setFont(font);
     bar->setOrientation(Qt::Horizontal);
-    FlatUI::Instance();
-    FlatUI::setProgressQss(bar, 16, 3, 10, QStringLiteral("#d3e2e2"), QStringLiteral("#6bc235"));
+    styleBar(bar, QStringLiteral("#6bc235"));
     return bar;
 }
 
@@ -103,6 +108,12 @@ LogRow appendLogRow(QListWidget *list, QWidget *barParent, const QString &archiv
     auto *item = new QListWidgetItem(list, QListWidgetItem::Type);
     list->setItemWidget(item, row);
     return result;
+}
+
+void markLogRowFailed(QLabel *sizeLabel, QProgressBar *bar)
+{
+    sizeLabel->setText(QStringLiteral("压缩失败"));
+    styleBar(bar, QStringLiteral("#e74c3c"));
 }
 
 QString sizeText(double mebibytes)

@@ -19,6 +19,9 @@ struct LogRow
 // barParent first and taken over by the row's layout.
 LogRow appendLogRow(QListWidget *list, QWidget *barParent, const QString &archivePath);
 
+// Shows that the row's archive was not written: "压缩失败" and a red bar that keeps its value.
+void markLogRowFailed(QLabel *sizeLabel, QProgressBar *bar);
+
 // "12.35 MB": MiB with two decimals.
 QString sizeText(double mebibytes);
 

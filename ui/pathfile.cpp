@@ -1,16 +1,21 @@
 #include "pathfile.h"
 
 #include "gbktext.h"
+#include "wholesave.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QSaveFile>
 
 #include <string>
 
 namespace {
+
+// Far beyond any path; a larger file is not one of ours.
+constexpr qint64 kMaxPathFileSize = 64 * 1024;
 
 QString chooserStart()
 {
@@ -26,10 +31,18 @@ QString chooserStart()
 
 bool PathFile::read(const QString &fileName, QLineEdit *field)
 {
+    // Only a regular file: a FIFO would hold start-up, a device could be read without end.
+    if (!QFileInfo(fileName).isFile())
+        return false;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.read(kMaxPathFileSize + 1);
+    if (bytes.size() > kMaxPathFileSize)
+        return false;
+    // The line end that echo, vi or Notepad leave is not part of the path; blanks may be.
+    while (bytes.endsWith('\n') || bytes.endsWith('\r'))
+        bytes.chop(1);
     field->setText(fromGbk(std::string(bytes.constData(), size_t(bytes.size()))));
     return true;
 }
@@ -42,7 +55,7 @@ void PathFile::write(const QString &fileName, const QString &path)
         return;
     const std::string bytes = toGbk(path);
     file.write(bytes.data(), qint64(bytes.size()));
-    file.commit();
+    commitWhole(file);
 }
 
 void PathFile::choose(QWidget *parent, const QString &fileName, QLineEdit *field)

@@ -74,6 +74,7 @@ void Vesper::connectWorker()
     connect(m_compressTask, &CompressTask::sendNoDirMessage, this, &Vesper::recvNoDirMessage);
     connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
     connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
+    connect(m_compressTask, &CompressTask::sendFailed, this, &Vesper::recvFailed);
 }
 
 void Vesper::applyBackground()
@@ -140,13 +141,18 @@ void Vesper::on_btnStartClicked()
 
 void Vesper::switchUnattendedOff()
 {
+    showUnattendedOff();
+    m_compressTask->stopTask();
+    m_compressTask->wait();
+}
+
+void Vesper::showUnattendedOff()
+{
     setPathControlsEnabled(true);
     m_unattendedOn = false;
     ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/start.png")));
     ui.btnStart->setIconSize(QSize(30, 30));
     ui.btnStart->setText(QStringLiteral("开启"));
-    m_compressTask->stopTask();
-    m_compressTask->wait();
 }
 
 void Vesper::switchUnattendedOn()
@@ -207,5 +213,20 @@ void Vesper::recvNotFoundMessage()
 
 void Vesper::recvTaskFinished()
 {
+    // The job that sent this set the worker idle first, and only this window starts
+    // another. A busy worker means a newer job runs: waiting would wait for that one,
+    // for good if it is the daily wait.
+    if (!m_compressTask->isIdle())
+        return;
     m_compressTask->wait();
+    // A schedule whose first run found nothing has ended on the worker's side.
+    if (m_unattendedOn)
+        showUnattendedOff();
+}
+
+void Vesper::recvFailed(const QString &)
+{
+    // The failure follows its own row's report at once, so the newest row is that one.
+    if (m_progressBar)
+        markLogRowFailed(m_sizeLabel, m_progressBar);
 }

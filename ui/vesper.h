@@ -33,6 +33,7 @@ private slots:
     void recvNotFoundMessage();
     void recvTaskFinished();
     void on_btnStartClicked();
+    void recvFailed(const QString &archivePath);
 
 private:
     void applyFlatStyles();
@@ -42,6 +43,7 @@ private:
     bool readSourcePath();
     bool readOutputPath();
     void switchUnattendedOff();
+    void showUnattendedOff();
     void switchUnattendedOn();
     void setPathControlsEnabled(bool enabled);
 

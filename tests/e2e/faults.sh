@@ -2,7 +2,7 @@
 # both: the program is alive and answers, the output directory holds only sound
 # archives and nothing temporary, and the sources are unchanged.
 #   bash faults.sh PROGRAM X11TOOL CASE
-# CASE: full-disk growing shrinking vanishing odd-entries output-below-file many-files
+# CASE: full-disk full-disk-last-bytes growing shrinking vanishing odd-entries output-below-file many-files
 
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FAULT="${1:?which case}"
@@ -48,15 +48,15 @@ healthy_second_job() {
   same_tree "$SRC"
 }
 
-# prefix_of ARCHIVE FILE [MIN]: the archive's one entry is the first bytes of FILE, at least
-# MIN; sets PREFIX_SIZE.
-prefix_of() {
-  local extracted="$CASE_DIR/extracted" size
-  bsdtar -xOf - <"$1" >"$extracted" || fail "cannot read $1"
-  size="$(stat -c %s "$extracted")"
-  [ "$size" -ge "${3:-0}" ] || fail "$1 holds $size bytes, fewer than the $3 that were there from the start"
-  cmp -n "$size" "$extracted" "$2" || fail "$1 does not hold the first $size bytes of $2"
-  PREFIX_SIZE="$size"
+# older_archive NAME: a sound older archive OUT/NAME.rar, which older_kept NAME finds unchanged.
+older_archive() {
+  mkdir -p "$OUT"
+  random_file "$CASE_DIR/older/$1.bak" 500
+  bsdtar -cf "$OUT/$1.rar" --format zip -C "$CASE_DIR/older" "$1.bak"
+  sha256sum <"$OUT/$1.rar" >"$CASE_DIR/older/$1.sum"
+}
+older_kept() {
+  [ "$(sha256sum <"$OUT/$1.rar")" = "$(cat "$CASE_DIR/older/$1.sum")" ] || fail "the older $1.rar was replaced"
 }
 
 source_open() { open_files_in "$SRC/mut" | grep -qx "$SRC/mut/$1"; }
@@ -80,11 +80,32 @@ full_disk() {
   healthy_second_job
 }
 
+# The disk fills up with the archive's last buffered bytes: the older archive stays.
+full_disk_last_bytes() {
+  prepare
+  mkdir -p "$OUT"
+  mount -t tmpfs -o size=64k tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
+    skip "mounting a 64 KiB tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"
+  CASE_MOUNTS+=("$OUT")
+  older_archive last
+  random_file "$SRC/last.bak" 61312 # leaves its archive's last bytes no room
+  record_tree "$SRC"
+  first_job
+  wait_job sentinel_written
+  older_kept last
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC"
+  umount "$OUT"
+  healthy_second_job
+}
+
 growing() {
   prepare
   local file="$SRC/mut/grow.bak" pool="$CASE_DIR/pool" start_size=$((32 * 1024 * 1024))
   random_file "$file" "$start_size"
   random_file "$pool" $((256 * 1024))
+  older_archive grow
   record_tree "$SRC" mut
   first_job
   wait_until 60 source_open grow.bak || fail "the copy of grow.bak was not seen"
@@ -100,10 +121,7 @@ growing() {
   CASE_PIDS+=("$appender")
   wait_job sentinel_written
   wait "$appender" || true
-  [ -f "$OUT/grow.rar" ] || fail "no archive of the growing backup"
-  unzip -tq "$OUT/grow.rar" >/dev/null || fail "grow.rar is broken"
-  prefix_of "$OUT/grow.rar" "$file" "$start_size"
-  echo "note: grow.rar holds $PREFIX_SIZE of $(stat -c %s "$file") bytes"
+  older_kept grow
   check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
   after_job
   same_tree "$SRC" mut
@@ -112,20 +130,15 @@ growing() {
 
 shrinking() {
   prepare
-  local file="$SRC/mut/shrink.bak" original="$CASE_DIR/shrink.original"
+  local file="$SRC/mut/shrink.bak"
   random_file "$file" $((128 * 1024 * 1024))
-  cp "$file" "$original"
+  older_archive shrink
   record_tree "$SRC" mut
   first_job
   wait_until 60 source_open shrink.bak || fail "the copy of shrink.bak was not seen"
   truncate -s 1M "$file"
   wait_job sentinel_written
-  if [ -e "$OUT/shrink.rar" ]; then
-    prefix_of "$OUT/shrink.rar" "$original"
-    echo "note: shrink.rar kept, holding $PREFIX_SIZE bytes of the original"
-  else
-    echo "note: shrink.rar discarded"
-  fi
+  older_kept shrink
   check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
   after_job
   same_tree "$SRC" mut
@@ -134,10 +147,9 @@ shrinking() {
 
 vanishing() {
   prepare
-  local original="$CASE_DIR/a-big.original"
   random_file "$SRC/mut/a-big.bak" $((128 * 1024 * 1024))
-  cp "$SRC/mut/a-big.bak" "$original"
   random_file "$SRC/mut/b-gone.bak" 1000
+  older_archive a-big
   record_tree "$SRC" mut
   first_job
   # The walk has listed the directory; both go while the first is being copied.
@@ -145,12 +157,7 @@ vanishing() {
   rm "$SRC/mut/a-big.bak" "$SRC/mut/b-gone.bak"
   wait_job sentinel_written
   [ ! -e "$OUT/b-gone.rar" ] || fail "an archive of a backup that was gone before it was read"
-  if [ -e "$OUT/a-big.rar" ]; then
-    prefix_of "$OUT/a-big.rar" "$original"
-    echo "note: a-big.rar kept, holding $PREFIX_SIZE bytes"
-  else
-    echo "note: a-big.rar discarded"
-  fi
+  older_kept a-big
   check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
   after_job
   same_tree "$SRC" mut
@@ -234,6 +241,7 @@ many_files() {
 start_xvfb
 case "$FAULT" in
   full-disk) run_case "$FAULT" full_disk ;;
+  full-disk-last-bytes) run_case "$FAULT" full_disk_last_bytes ;;
   growing) run_case "$FAULT" growing ;;
   shrinking) run_case "$FAULT" shrinking ;;
   vanishing) run_case "$FAULT" vanishing ;;

@@ -16,7 +16,15 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -131,10 +139,14 @@ private slots:
     void refusals_data();
     void refusals();
     void toggleSwitchesControls();
+    void scheduleEndingByItselfShowsOff();
+    void lateFinishReportNeverWaitsForNewerJob();
     void runNowFillsRows();
     void missingDirectoryAndNothingFound();
     void longPathIsElided();
     void pathsSurviveRestart();
+    void pathFileReadSafely_data();
+    void pathFileReadSafely();
     void chooserCancelTouchesNothing();
     void eachChooserWritesItsOwnFile();
     void closeMidJobKeepsOlderArchive();
@@ -280,6 +292,55 @@ void VesperTest::toggleSwitchesControls()
     QVERIFY(!worker()->isRunning());
 }
 
+void VesperTest::scheduleEndingByItselfShowsOff()
+{
+    setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
+    worker()->setClock([] { return QTime(8, 0, 30); }); // the form's 8:00
+    BoxCloser boxes;
+    auto *toggle = widget<QPushButton>("btnStart");
+    toggle->click();
+    QTRY_COMPARE(boxes.texts, QStringList{kNotFound});
+    QTRY_COMPARE(toggle->text(), QString("开启"));
+    for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
+        QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
+    // Run now is no longer refused for a schedule that has ended.
+    widget<QPushButton>("btnRightNowStart")->click();
+    QTRY_COMPARE(boxes.texts, QStringList({kNotFound, kNotFound}));
+}
+
+void VesperTest::lateFinishReportNeverWaitsForNewerJob()
+{
+    writeBytes("src/x.bak", "x");
+    setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
+    widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
+    widget<QPushButton>("btnRightNowStart")->click();
+    // The job ends while its report waits in the queue, as behind a slow display.
+    for (int i = 0; i < 1000 && !worker()->isFinished(); ++i)
+        QThread::msleep(10);
+    QVERIFY(worker()->isFinished());
+    widget<QPushButton>("btnStart")->click();
+    QVERIFY(worker()->isRunning());
+
+    // Should the report wait for the daily job, only a stop from here ends that wait.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool handled = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!wake.wait_for(lock, std::chrono::seconds(5), [&] { return handled; }))
+            worker()->stopTask();
+    });
+    QCoreApplication::processEvents();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        handled = true;
+    }
+    wake.notify_one();
+    watchdog.join();
+    QVERIFY(worker()->isRunning());
+    QCOMPARE(widget<QPushButton>("btnStart")->text(), QString("关闭"));
+}
+
 void VesperTest::runNowFillsRows()
 {
     QByteArray big(300 * 1024, Qt::Uninitialized);
@@ -287,6 +348,8 @@ void VesperTest::runNowFillsRows()
         big[i] = char((quint32(i) * 7919u) >> 5);
     writeBytes("src/a.bak", big);
     writeBytes("src/b.bak", "small");
+    writeBytes("src/c.bak", "its archive name is taken by a directory");
+    QVERIFY(QDir().mkpath(archive("c.rar")));
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
 
     widget<QPushButton>("btnRightNowStart")->click();
@@ -295,7 +358,10 @@ void VesperTest::runNowFillsRows()
     QCoreApplication::processEvents();
 
     auto *list = m_window->findChild<QListWidget *>("listWidget");
-    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->count(), 3);
+    QWidget *failed = list->itemWidget(list->item(2));
+    QCOMPARE(failed->findChildren<QLabel *>().at(2)->text(), QString("压缩失败"));
+    QVERIFY(failed->findChild<QProgressBar *>()->styleSheet().contains("#e74c3c"));
     const QStringList archives{archive("a.rar"), archive("b.rar")};
     for (int row = 0; row < 2; ++row) {
         QWidget *rowWidget = list->itemWidget(list->item(row));
@@ -369,6 +435,39 @@ void VesperTest::pathsSurviveRestart()
     m_window.reset();
     makeWindow();
     QCOMPARE(widget<LineEditPath>("lePath")->text(), source);
+}
+
+void VesperTest::pathFileReadSafely_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("line end") << "file" << QByteArray("/data/src\n") << "/data/src";
+    QTest::newRow("Windows line ends") << "file" << QByteArray("/data/src\r\n\r\n") << "/data/src";
+    QTest::newRow("blanks are kept") << "file" << QByteArray(" /data/src \n") << " /data/src ";
+    QTest::newRow("over 64 KiB") << "file" << QByteArray(64 * 1024 + 1, 'a') << "";
+    QTest::newRow("link to an endless device") << "zero" << QByteArray() << "";
+#ifdef Q_OS_UNIX
+    QTest::newRow("FIFO") << "fifo" << QByteArray() << "";
+#endif
+}
+
+void VesperTest::pathFileReadSafely()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    if (kind == "file")
+        writeBytes("filepath.ini", bytes);
+    if (kind == "zero")
+        QVERIFY(QFile::link("/dev/zero", "filepath.ini"));
+#ifdef Q_OS_UNIX
+    if (kind == "fifo")
+        QVERIFY(::mkfifo("filepath.ini", 0600) == 0);
+#endif
+    makeWindow();
+    QCOMPARE(widget<LineEditPath>("lePath")->text(), shown);
 }
 
 void VesperTest::chooserCancelTouchesNothing()
