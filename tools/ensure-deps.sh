@@ -13,8 +13,18 @@ ensure_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" || return 1
 }
 
-# What every build needs.
-BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libquazip1-qt5-dev libqt5svg5 fonts-wqy-microhei)
+# What every build needs (libx11-dev: the end-to-end tests' X11 tool is configured with it).
+BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libquazip1-qt5-dev libqt5svg5 fonts-wqy-microhei libx11-dev)
 # What the suite needs on top: tools that read archives back or drive the real program,
 # and dpkg-dev and file for the Depends that cpack reads from the binary.
-TEST_PACKAGES=(unzip p7zip-full libarchive-tools binutils-mingw-w64-x86-64 xvfb xauth xdotool x11-utils faketime dpkg-dev file libx11-dev)
+TEST_PACKAGES=(unzip p7zip-full libarchive-tools binutils-mingw-w64-x86-64 xvfb xauth xdotool x11-utils faketime dpkg-dev file)
+
+# ensure_locale LANG_TERRITORY: generates the glibc locale LANG_TERRITORY.UTF-8 (for
+# example zh_CN, the operators' locale) if it is missing.
+ensure_locale() {
+  locale -a 2>/dev/null | grep -qx "$1.utf8" && return 0
+  ensure_packages locales || return 1
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo localedef -i "$1" -f UTF-8 "$1.UTF-8"
+}
