@@ -89,15 +89,19 @@ nothing_found_case() {
   focus_toggle_from_start
   keys space
   wait_until 30 worker_running || fail "switching unattended mode on started no worker"
-  # At 8:00 the job finds nothing: one box, and the worker ends while the mode stays on.
+  # At 8:00 the job finds nothing: one box, the worker ends and the window shows the mode off.
   E2E_BOX_TIMEOUT=120 expect_boxes 1
   wait_until 30 worker_stopped || fail "the worker went on after a daily job that found nothing"
-  keys shift+Tab space
-  expect_boxes 1
-  keys Tab space
+  # So the toggle switches it on again, and within 8:00 that run finds nothing once more.
+  if within_eight; then
+    keys space
+    E2E_BOX_TIMEOUT=60 expect_boxes 1
+    wait_until 30 worker_stopped || fail "the second schedule went on after finding nothing"
+  else
+    log "note: start-up took too long to switch on again within 8:00"
+  fi
   sleep 1
-  no_boxes || fail "switching off showed a box"
-  worker_stopped || fail "switching off started a worker"
+  no_boxes || fail "a box is left open"
   assert_responsive
   [ ! -e "$out" ] || fail "a job without backups made $out"
   same_tree "$src"
