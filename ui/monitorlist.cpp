@@ -2,18 +2,69 @@
 
 #include <QAbstractItemDelegate>
 
+namespace {
+
+// One frame at 60 Hz: a shown percentage or size is never older than this.
+constexpr int kFrameMs = 16;
+
+} // namespace
+
 MonitorList::MonitorList(QWidget *parent)
     : QListWidget(parent)
 {
     // Every row is equally high (the item delegate fixes it), so the view may lay out the
     // rows without asking the delegate for each one.
     setUniformItemSizes(true);
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(kFrameMs);
+    connect(&m_frame, &QTimer::timeout, this, &MonitorList::refreshNewest);
+}
+
+int MonitorList::appendRow(const QString &archivePath)
+{
+    // The row before keeps the values of its last report.
+    if (m_frame.isActive()) {
+        m_frame.stop();
+        refreshNewest();
+    }
+    LogEntry entry;
+    entry.created = QDateTime::currentDateTime();
+    entry.archivePath = archivePath;
+    m_entries.push_back(std::move(entry));
+    new QListWidgetItem(this, QListWidgetItem::Type);
+    return count() - 1;
+}
+
+void MonitorList::setNewestProgress(int value, double mebibytes)
+{
+    if (m_entries.empty())
+        return;
+    LogEntry &newest = m_entries.back();
+    newest.value = value;
+    newest.mebibytes = mebibytes;
+    if (!m_frame.isActive())
+        m_frame.start();
+}
+
+void MonitorList::markNewestFailed()
+{
+    if (m_entries.empty())
+        return;
+    m_entries.back().failed = true;
+    m_frame.stop();
+    refreshNewest();
+}
+
+void MonitorList::refreshNewest()
+{
+    if (LogRowWidget *widget = rowWidget(count() - 1))
+        widget->displayProgress(m_entries.back());
 }
 
 void MonitorList::rowsInserted(const QModelIndex &parent, int start, int end)
 {
-    // The base class lays out all rows at once here to place the row widgets; the layout
-    // it has just scheduled places them anyway, once for any number of new rows.
+    // The base class lays out all rows at once here to place index widgets; this list has
+    // none, and the layout it has just scheduled places the row widgets anyway.
     m_insertingRows = true;
     QListWidget::rowsInserted(parent, start, end);
     m_insertingRows = false;
@@ -27,22 +78,17 @@ void MonitorList::scrollContentsBy(int dx, int dy)
 
 void MonitorList::updateEditorGeometries()
 {
+    QListWidget::updateEditorGeometries();
     if (m_insertingRows)
         return;
     const RowRange sight = rowsInSight();
-    for (int row = m_shown.first; row <= m_shown.last && row < count(); ++row) {
+    const QList<int> shown = m_widgets.keys();
+    for (int row : shown) {
         if (!sight.contains(row))
-            hideRow(row);
+            releaseRow(row);
     }
-    // A new row's widget was shown wherever it was made; out of sight it is hidden.
-    for (int row = m_placedRows; row < count(); ++row) {
-        if (!sight.contains(row))
-            hideRow(row);
-    }
-    m_placedRows = count();
     for (int row = sight.first; row <= sight.last; ++row)
         placeRow(row);
-    m_shown = sight;
 }
 
 MonitorList::RowRange MonitorList::rowsInSight() const
@@ -60,23 +106,26 @@ MonitorList::RowRange MonitorList::rowsInSight() const
     return range;
 }
 
-void MonitorList::hideRow(int row)
+void MonitorList::releaseRow(int row)
 {
-    if (QWidget *widget = itemWidget(item(row)))
-        widget->hide();
+    LogRowWidget *widget = m_widgets.take(row);
+    widget->hide();
+    m_pool.append(widget);
 }
 
 // Only rows in sight come here, so their rectangles are valid.
 void MonitorList::placeRow(int row)
 {
-    QListWidgetItem *rowItem = item(row);
-    QWidget *widget = itemWidget(rowItem);
-    if (!widget)
-        return;
-    const QModelIndex index = indexFromItem(rowItem);
+    LogRowWidget *widget = m_widgets.value(row);
+    if (!widget) {
+        widget = m_pool.isEmpty() ? new LogRowWidget(viewport()) : m_pool.takeLast();
+        widget->display(m_entries[size_t(row)]);
+        m_widgets.insert(row, widget);
+    }
+    const QModelIndex index = indexFromItem(item(row));
     QStyleOptionViewItem option = viewOptions();
     option.rect = visualRect(index);
-    widget->show();
     if (QAbstractItemDelegate *delegate = itemDelegate(index))
         delegate->updateEditorGeometry(widget, option, index);
+    widget->show();
 }

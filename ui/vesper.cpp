@@ -2,7 +2,7 @@
 
 #include "compresstask.h"
 #include "flatui.h"
-#include "logrow.h"
+#include "monitorlist.h"
 #include "myitemdrawer.h"
 #include "pathfile.h"
 #include "warningbox.h"
@@ -10,10 +10,9 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
-#include <QLabel>
+#include <QListView>
 #include <QPalette>
 #include <QPixmap>
-#include <QProgressBar>
 
 namespace {
 
@@ -183,22 +182,14 @@ void Vesper::setPathControlsEnabled(bool enabled)
 
 void Vesper::recvMessage(const QString &filename)
 {
-    const LogRow row = appendLogRow(ui.listWidget, this, filename);
-    m_sizeLabel = row.sizeLabel;
-    m_progressBar = row.progressBar;
+    ui.listWidget->setResizeMode(QListView::Adjust);
+    ui.listWidget->setAutoScroll(true);
+    ui.listWidget->appendRow(filename);
 }
 
 void Vesper::recvProgress(int value, double bytes)
 {
-    if (!m_progressBar)
-        return;
-    // QProgressBar repaints at once on a new value, and each repaint walks every row of
-    // the log; with updates held it is only scheduled, so reports between two paints
-    // cost next to nothing.
-    m_progressBar->setUpdatesEnabled(false);
-    m_progressBar->setValue(value);
-    m_progressBar->setUpdatesEnabled(true);
-    m_sizeLabel->setText(sizeText(bytes));
+    ui.listWidget->setNewestProgress(value, bytes);
 }
 
 void Vesper::recvNoDirMessage(const QString &filePath)
@@ -227,6 +218,5 @@ void Vesper::recvTaskFinished()
 void Vesper::recvFailed(const QString &)
 {
     // The failure follows its own row's report at once, so the newest row is that one.
-    if (m_progressBar)
-        markLogRowFailed(m_sizeLabel, m_progressBar);
+    ui.listWidget->markNewestFailed();
 }

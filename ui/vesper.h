@@ -7,8 +7,6 @@
 
 class CompressTask;
 class QCloseEvent;
-class QLabel;
-class QProgressBar;
 
 // The program's only window: two path fields, run now, the daily unattended mode
 // and the monitor log. All compression happens on the one CompressTask worker.
@@ -47,8 +45,6 @@ private:
     void switchUnattendedOn();
     void setPathControlsEnabled(bool enabled);
 
-    QProgressBar *m_progressBar = nullptr;
-    QLabel *m_sizeLabel = nullptr;
     bool m_unattendedOn = false;
     CompressTask *m_compressTask = nullptr;
     Ui::VesperClass ui;

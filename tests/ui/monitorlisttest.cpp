@@ -1,11 +1,13 @@
 #include "monitorlist.h"
 #include "myitemdrawer.h"
 
+#include <QLabel>
+#include <QProgressBar>
 #include <QScrollBar>
 #include <QtTest>
 
-// Row widgets of a long log: the ones in sight sit on their rows, the others are hidden,
-// and scrolling or resizing brings the right ones into sight.
+// Row widgets of a long log: only the rows in sight have one, sitting on its row and
+// showing that row's values, and scrolling or resizing hands them to the right rows.
 class MonitorListTest : public QObject
 {
     Q_OBJECT
@@ -17,36 +19,39 @@ private slots:
 
 private:
     static void addRows(MonitorList *list, int rows);
-    static void verifyRows(MonitorList *list);
+    static void verifyRows(MonitorList *list, int tallest);
 };
 
 void MonitorListTest::addRows(MonitorList *list, int rows)
 {
     for (int i = 0; i < rows; ++i) {
-        auto *row = new QWidget(list);
-        row->resize(800, 50);
-        row->show();
-        auto *item = new QListWidgetItem(list);
-        list->setItemWidget(item, row);
+        const int row = list->appendRow(QString("/out/row-%1.rar").arg(list->count()));
+        list->setNewestProgress(row % 101, row / 100.0);
     }
 }
 
-void MonitorListTest::verifyRows(MonitorList *list)
+// tallest: the most the list was high, which bounds the row widgets ever needed.
+void MonitorListTest::verifyRows(MonitorList *list, int tallest)
 {
-    QCoreApplication::processEvents();
+    QTest::qWait(40); // a layout and a frame
     const QRect sight = list->viewport()->rect();
     int shown = 0;
     for (int i = 0; i < list->count(); ++i) {
-        QWidget *row = list->itemWidget(list->item(i));
+        LogRowWidget *row = list->rowWidget(i);
         const QRect rect = list->visualItemRect(list->item(i));
         const bool inSight = rect.intersects(sight);
-        QVERIFY2(row->isVisible() == inSight, qPrintable(QString("row %1").arg(i)));
-        if (inSight) {
-            QCOMPARE(row->geometry(), rect);
-            ++shown;
-        }
+        QVERIFY2(bool(row) == inSight, qPrintable(QString("row %1").arg(i)));
+        if (!inSight)
+            continue;
+        QVERIFY(row->isVisible());
+        QCOMPARE(row->geometry(), rect);
+        QCOMPARE(row->findChildren<QLabel *>().at(1)->text(), list->entry(i).archivePath);
+        QCOMPARE(row->findChild<QProgressBar *>()->value(), list->entry(i).value);
+        ++shown;
     }
     QVERIFY(shown > 0 || list->count() == 0);
+    const int widgets = list->viewport()->findChildren<LogRowWidget *>().size();
+    QVERIFY2(widgets <= tallest / 30 + 2, qPrintable(QString("%1 row widgets").arg(widgets)));
 }
 
 void MonitorListTest::onlyRowsInSightAreShown_data()
@@ -78,15 +83,15 @@ void MonitorListTest::onlyRowsInSightAreShown()
     addRows(&list, rows);
     list.show();
     QVERIFY(QTest::qWaitForWindowExposed(&list));
-    verifyRows(&list);
+    verifyRows(&list, height);
 
     QScrollBar *bar = list.verticalScrollBar();
     bar->setValue(bar->minimum() + int(scrolledTo * (bar->maximum() - bar->minimum())));
-    verifyRows(&list);
+    verifyRows(&list, height);
 
     if (heightAfter > 0) {
         list.resize(600, heightAfter);
-        verifyRows(&list);
+        verifyRows(&list, std::max(height, heightAfter));
     }
 }
 
@@ -103,12 +108,12 @@ void MonitorListTest::rowsAddedLaterFollowTheSameRule()
         addRows(&list, 1);
         QCoreApplication::processEvents();
     }
-    verifyRows(&list);
+    verifyRows(&list, 300);
     QCOMPARE(list.verticalScrollBar()->value(), 0); // not scrolled to the new rows
 
     list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
     addRows(&list, 25);
-    verifyRows(&list);
+    verifyRows(&list, 300);
 }
 
 QTEST_MAIN(MonitorListTest)

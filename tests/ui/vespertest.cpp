@@ -1,6 +1,7 @@
 #include "compresstask.h"
 #include "gbktext.h"
 #include "lineeditpath.h"
+#include "monitorlist.h"
 #include "vesper.h"
 
 #include <QApplication>
@@ -357,14 +358,15 @@ void VesperTest::runNowFillsRows()
     QTRY_VERIFY(worker()->isFinished());
     QCoreApplication::processEvents();
 
-    auto *list = m_window->findChild<QListWidget *>("listWidget");
+    auto *list = m_window->findChild<MonitorList *>("listWidget");
     QCOMPARE(list->count(), 3);
-    QWidget *failed = list->itemWidget(list->item(2));
+    QTRY_VERIFY(list->rowWidget(2));
+    QWidget *failed = list->rowWidget(2);
     QCOMPARE(failed->findChildren<QLabel *>().at(2)->text(), QString("压缩失败"));
     QVERIFY(failed->findChild<QProgressBar *>()->styleSheet().contains("#e74c3c"));
     const QStringList archives{archive("a.rar"), archive("b.rar")};
     for (int row = 0; row < 2; ++row) {
-        QWidget *rowWidget = list->itemWidget(list->item(row));
+        QWidget *rowWidget = list->rowWidget(row);
         QVERIFY(rowWidget);
         const QList<QLabel *> labels = rowWidget->findChildren<QLabel *>();
         QCOMPARE(labels.size(), 4);
@@ -409,9 +411,10 @@ void VesperTest::longPathIsElided()
     widget<QPushButton>("btnRightNowStart")->click();
     QTRY_VERIFY(worker()->isFinished());
     QCoreApplication::processEvents();
-    auto *list = m_window->findChild<QListWidget *>("listWidget");
+    auto *list = m_window->findChild<MonitorList *>("listWidget");
     QCOMPARE(list->count(), 1);
-    const QString shown = list->itemWidget(list->item(0))->findChildren<QLabel *>().at(1)->text();
+    QTRY_VERIFY(list->rowWidget(0));
+    const QString shown = list->rowWidget(0)->findChildren<QLabel *>().at(1)->text();
     QVERIFY2(shown.endsWith(QChar(0x2026)), qPrintable(shown));
     QVERIFY((deep + "x.rar").startsWith(shown.chopped(1)));
 }
