@@ -4,10 +4,10 @@
 #   window-job.sh PROGRAM SOURCE_DIR OUTPUT_DIR ARCHIVE_NAME
 # Prints job_seconds and the window's peak_rss_kib over the job as key=value lines.
 set -euo pipefail
-program="$1" src="$2" out="$3" archive="$4"
+program="$(realpath "$1")" src="$2" out="$3" archive="$4"
 work="$(mktemp -d)"
-pid=""
-trap '[ -z "$pid" ] || kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+pid="" watch_PID=""
+trap 'kill $pid $watch_PID 2>/dev/null || true; rm -rf "$work"' EXIT
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -21,7 +21,8 @@ timeout 20 xdotool windowfocus --sync "$window"
 xdotool key Tab # from the path field to 立即执行
 sleep 1         # settle: the first paint is not part of the job
 
-coproc watch { exec inotifywait -q -e moved_to --format %f "$out"; }
+# QSaveFile links a new archive into place (create) or renames over an older one (moved_to).
+coproc watch { exec inotifywait -q -m -e create -e moved_to --format %f "$out"; }
 sleep 0.3 # the watch is in place
 start=$(date +%s.%N)
 xdotool key space
