@@ -6,8 +6,8 @@
 set -euo pipefail
 program="$(realpath "$1")" src="$2" out="$3" archive="$4"
 work="$(mktemp -d)"
-pid="" watch_PID=""
-trap 'kill $pid $watch_PID 2>/dev/null || true; rm -rf "$work"' EXIT
+pid="" watcher=""
+trap 'kill $pid $watcher 2>/dev/null || true; rm -rf "$work"' EXIT
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -23,6 +23,7 @@ sleep 1         # settle: the first paint is not part of the job
 
 # QSaveFile links a new archive into place (create) or renames over an older one (moved_to).
 coproc watch { exec inotifywait -q -m -e create -e moved_to --format %f "$out"; }
+watcher=$watch_PID
 sleep 0.3 # the watch is in place
 start=$(date +%s.%N)
 xdotool key space
