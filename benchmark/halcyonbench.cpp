@@ -4,7 +4,8 @@
 //
 //   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, MiB, peak RSS, queue peak
 //   halcyonbench zlib FILE                   one Deflate pass; prints seconds
-//   halcyonbench log ROWS                    the window's monitor log taking ROWS archive rows
+//   halcyonbench log ROWS [BURST]            the window's monitor log taking ROWS archive rows,
+//                                            BURST rows to an event-loop pass (default 50)
 // Every figure is printed as "key=value" on a line of its own, for ./bench to collect.
 
 #include "compresstask.h"
@@ -146,14 +147,13 @@ int runZlib(const QString &path)
 // queued in bursts and handled by the event loop. The time per thousand rows shows whether
 // a row costs more when many rows came before it; the resident memory after the first 100
 // rows (more than a screenful) and at the end, what a row beyond those costs.
-int runLog(int rows)
+int runLog(int rows, int burst)
 {
     const int firstRows = 100;
     qint64 rssAfterFirst = 0;
     Vesper window;
     window.show();
     QCoreApplication::processEvents();
-    const int burst = 50;
     QElapsedTimer timer;
     timer.start();
     qint64 thousandStart = 0;
@@ -198,9 +198,9 @@ int main(int argc, char **argv)
         return runJob(args[2], args[3]);
     if (args.size() == 3 && args[1] == QLatin1String("zlib"))
         return runZlib(args[2]);
-    if (args.size() == 3 && args[1] == QLatin1String("log"))
-        return runLog(args[2].toInt());
-    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | log ROWS\n";
+    if ((args.size() == 3 || args.size() == 4) && args[1] == QLatin1String("log"))
+        return runLog(args[2].toInt(), args.value(3, QStringLiteral("50")).toInt());
+    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | log ROWS [BURST]\n";
     return 2;
 }
 
