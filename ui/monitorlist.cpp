@@ -17,22 +17,20 @@ MonitorList::MonitorList(QWidget *parent)
     setUniformItemSizes(true);
     m_frame.setSingleShot(true);
     m_frame.setInterval(kFrameMs);
-    connect(&m_frame, &QTimer::timeout, this, &MonitorList::refreshNewest);
+    connect(&m_frame, &QTimer::timeout, this, &MonitorList::showFrame);
 }
 
 int MonitorList::appendRow(const QString &archivePath)
 {
     // The row before keeps the values of its last report.
-    if (m_frame.isActive()) {
-        m_frame.stop();
-        refreshNewest();
-    }
+    refreshNewest();
     LogEntry entry;
     entry.created = QDateTime::currentDateTime();
     entry.archivePath = archivePath;
     m_entries.push_back(std::move(entry));
-    new QListWidgetItem(this, QListWidgetItem::Type);
-    return count() - 1;
+    if (!m_frame.isActive())
+        m_frame.start();
+    return rowCount() - 1;
 }
 
 void MonitorList::setNewestProgress(int value, double mebibytes)
@@ -51,13 +49,19 @@ void MonitorList::markNewestFailed()
     if (m_entries.empty())
         return;
     m_entries.back().failed = true;
-    m_frame.stop();
+    refreshNewest();
+}
+
+void MonitorList::showFrame()
+{
+    while (count() < rowCount())
+        new QListWidgetItem(this, QListWidgetItem::Type);
     refreshNewest();
 }
 
 void MonitorList::refreshNewest()
 {
-    if (LogRowWidget *widget = rowWidget(count() - 1))
+    if (LogRowWidget *widget = rowWidget(rowCount() - 1))
         widget->displayProgress(m_entries.back());
 }
 

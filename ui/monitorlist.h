@@ -15,8 +15,9 @@
 // to the rows in sight, from a small pool that scrolling hands round. A row costs the same
 // after 50 000 rows as after ten, in time and in memory.
 //
-// Progress reports come thousands of times a second; they update the newest entry at once
-// and its widget at most once a frame.
+// Reports come thousands of times a second; they update the entries at once and the view
+// at most once a frame: new rows join the list then, all in one go, since the list lays out
+// all its rows for every insertion.
 class MonitorList : public QListWidget
 {
     Q_OBJECT
@@ -24,8 +25,10 @@ class MonitorList : public QListWidget
 public:
     explicit MonitorList(QWidget *parent = nullptr);
 
-    // Appends a row for an archive, made now, and returns its number.
+    // Appends a row for an archive, made now, and returns its number. It is in the list
+    // (count() and item()) from the next frame on.
     int appendRow(const QString &archivePath);
+    int rowCount() const { return int(m_entries.size()); }
     void setNewestProgress(int value, double mebibytes);
     void markNewestFailed();
 
@@ -50,6 +53,7 @@ private:
     void releaseRow(int row);
     void placeRow(int row);
     void refreshNewest();
+    void showFrame();
 
     std::vector<LogEntry> m_entries;
     QHash<int, LogRowWidget *> m_widgets; // the rows in sight

@@ -359,7 +359,7 @@ void VesperTest::runNowFillsRows()
     QCoreApplication::processEvents();
 
     auto *list = m_window->findChild<MonitorList *>("listWidget");
-    QCOMPARE(list->count(), 3);
+    QTRY_COMPARE(list->count(), 3);
     QTRY_VERIFY(list->rowWidget(2));
     QWidget *failed = list->rowWidget(2);
     QCOMPARE(failed->findChildren<QLabel *>().at(2)->text(), QString("压缩失败"));
@@ -412,7 +412,7 @@ void VesperTest::longPathIsElided()
     QTRY_VERIFY(worker()->isFinished());
     QCoreApplication::processEvents();
     auto *list = m_window->findChild<MonitorList *>("listWidget");
-    QCOMPARE(list->count(), 1);
+    QTRY_COMPARE(list->count(), 1);
     QTRY_VERIFY(list->rowWidget(0));
     const QString shown = list->rowWidget(0)->findChildren<QLabel *>().at(1)->text();
     QVERIFY2(shown.endsWith(QChar(0x2026)), qPrintable(shown));
