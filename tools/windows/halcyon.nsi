@@ -1,0 +1,74 @@
+; Installer of the Windows program, written by tools/windows/package.sh:
+;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the portable zip> -DFILES=<files.nsh>
+;            -DUNFILES=<unfiles.nsh> -DICON=<halcyon.ico> -DOUTFILE=<setup.exe> halcyon.nsi
+; FILES installs every file of STAGE and UNFILES deletes exactly those, so the uninstaller
+; removes what was installed and nothing else.
+
+Unicode true
+; Debian's Wine runs 64-bit programs only, and the program is 64-bit anyway.
+Target amd64-unicode
+SetCompressor /SOLID lzma
+
+!define APPNAME "Halcyon压缩"
+!define APPKEY "Halcyon"
+!define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APPKEY}"
+
+Name "${APPNAME}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\${APPKEY}"
+InstallDirRegKey HKLM "${UNINSTKEY}" "InstallLocation"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+
+!include "MUI2.nsh"
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "English"
+
+Section "Install"
+  SetRegView 64
+  SetOutPath "$INSTDIR"
+  !include "${FILES}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  ; The program keeps its path files and reads skin.css in its working directory, and an
+  ; asInvoker program cannot write below Program Files: the shortcut starts it in a folder
+  ; of the user's own. The shell expands the variable per user when it starts the program.
+  SetShellVarContext current
+  CreateDirectory "$APPDATA\${APPKEY}"
+  SetShellVarContext all
+  StrCpy $OUTDIR "%APPDATA%\${APPKEY}"
+  CreateShortcut "$SMPROGRAMS\${APPNAME}.lnk" "$INSTDIR\halcyon.exe" "" "$INSTDIR\halcyon.exe" 0
+
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayName" "${APPNAME}"
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTKEY}" "Publisher" "Halcyon maintainers"
+  WriteRegStr HKLM "${UNINSTKEY}" "DisplayIcon" "$INSTDIR\halcyon.exe,0"
+  WriteRegStr HKLM "${UNINSTKEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTKEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTKEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTKEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTKEY}" "NoRepair" 1
+  WriteRegDWORD HKLM "${UNINSTKEY}" "EstimatedSize" ${SIZE_KB}
+SectionEnd
+
+Section "Uninstall"
+  SetRegView 64
+  !include "${UNFILES}"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\${APPNAME}.lnk"
+  ; Only while empty: the saved paths and skin.css in it are the operator's.
+  SetShellVarContext current
+  RMDir "$APPDATA\${APPKEY}"
+
+  DeleteRegKey HKLM "${UNINSTKEY}"
+SectionEnd
