@@ -35,8 +35,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# ctest runs the test programs under Wine when it is there; WINEPATH must name the DLLs.
-find_program(HALCYON_WINE wine)
-if(HALCYON_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${HALCYON_WINE})
-endif()
+# ctest runs the test programs under Wine, in a Wine prefix of the build tree.
+set(CMAKE_CROSSCOMPILING_EMULATOR bash ${CMAKE_CURRENT_LIST_DIR}/../tools/windows/wine-test.sh
+    --prefix ${HALCYON_MINGW_PREFIX} --wineprefix ${CMAKE_BINARY_DIR}/wineprefix)

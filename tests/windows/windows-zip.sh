@@ -1,0 +1,28 @@
+# The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
+# loads every file of the folder and nothing else of ours, and archives a run-now job.
+#   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
+set -euo pipefail
+. "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
+
+loaded_files() { awk '{ print $6 }' /proc/"$PROG_PID"/maps | grep -F "$WIN_APP/" | LC_ALL=C sort -u; }
+all_loaded() { [ "$(loaded_files)" = "$(find "$WIN_APP" -type f | LC_ALL=C sort)" ]; }
+
+portable_case() {
+  local work="$CASE_DIR/work" before
+  mkdir -p "$work"
+  new_wineprefix
+  prepare_job "$work"
+  before="$(work_state "$work")"
+  start_wine "$work" "$WIN_APP/halcyon.exe"
+  wait_until 20 all_loaded || {
+    diff <(find "$WIN_APP" -type f | LC_ALL=C sort) <(loaded_files) >&2 || true
+    fail "the program does not load exactly the files of the zip"
+  }
+  run_job
+  assert_responsive
+  [ "$(work_state "$work")" = "$before" ] || fail "the working directory changed: $(ls -A "$work")"
+}
+
+start_xvfb
+run_case portable-zip portable_case
+finish
