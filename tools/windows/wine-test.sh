@@ -30,7 +30,6 @@ export WINEPATH="$path"
   # environment carries the platform instead.
   if [ -n "${QT_QPA_PLATFORM:-}" ] && [ "$(cat "$WINEPREFIX/.halcyon-qpa" 2>/dev/null)" != "$QT_QPA_PLATFORM" ]; then
     wine reg add 'HKCU\Environment' /v QT_QPA_PLATFORM /d "$QT_QPA_PLATFORM" /f >/dev/null 2>&1
-    wineserver -w
     printf '%s' "$QT_QPA_PLATFORM" >"$WINEPREFIX/.halcyon-qpa"
   fi
 } 9>"$WINEPREFIX.lock"
