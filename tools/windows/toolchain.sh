@@ -83,13 +83,14 @@ step() {
 # Adds deb-src twins of the Debian entries in a file of its own, unless sources are known.
 ensure_deb_src() {
   apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep '^Version:' >/dev/null && return 0
-  local list=/etc/apt/sources.list.d/debian.sources
+  local list=/etc/apt/sources.list.d/debian.sources sudo=""
   [ -f "$list" ] || die "no deb-src entries and no $list to derive them from"
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
   log "adding deb-src entries: /etc/apt/sources.list.d/halcyon-deb-src.sources"
   awk 'BEGIN { RS = ""; ORS = "\n\n" }
        /(^|\n)Types:[ \t]*deb[ \t]*(\n|$)/ { sub(/Types:[ \t]*deb[ \t]*/, "Types: deb-src"); print }' \
-    "$list" >/etc/apt/sources.list.d/halcyon-deb-src.sources
-  apt-get update -qq
+    "$list" | $sudo tee /etc/apt/sources.list.d/halcyon-deb-src.sources >/dev/null
+  $sudo apt-get update -qq
   apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep '^Version:' >/dev/null ||
     die "apt still knows no source packages"
 }
