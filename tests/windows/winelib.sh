@@ -1,5 +1,5 @@
-# Shared by the Wine tests: the portable zip unpacked into WIN_APP, the end-to-end helpers
-# (tests/e2e/lib.sh, with WIN_APP/halcyon.exe as program), a fresh Windows per case.
+# Shared by the Wine tests: the end-to-end helpers (tests/e2e/lib.sh), the portable zip
+# unpacked into WIN_APP, a fresh Windows per case.
 #   . winelib.sh SOURCE_DIR VERSION X11TOOL      skips (77) without the packages in dist/
 win_source="$(realpath "$1")"
 WIN_ZIP="$win_source/dist/halcyon-$2-win64.zip"
@@ -10,12 +10,12 @@ WIN_SETUP="$win_source/dist/halcyon-$2-setup.exe"
 ensure_packages wine wine64 xvfb xauth xdotool x11-utils unzip python3-pefile libarchive-tools p7zip-full
 ensure_locale zh_CN
 
-win_unpacked="$(mktemp -d "${TMPDIR:-/tmp}/halcyon-win.XXXXXX")"
-unzip -q "$WIN_ZIP" -d "$win_unpacked"
-WIN_APP="$win_unpacked/halcyon-$2-win64"
-set -- "$WIN_APP/halcyon.exe" "$3"
+# The program that lib.sh knows is Wine; WIN_APP/halcyon.exe is what Wine runs.
+win_version="$2"
+set -- "$(command -v wine)" "$3"
 . "$win_source/tests/e2e/lib.sh"
-trap 'status=$?; rm -rf "$win_unpacked"; (exit $status); e2e_cleanup' EXIT
+unzip -q "$WIN_ZIP" -d "$E2E_ROOT/zip"
+WIN_APP="$E2E_ROOT/zip/halcyon-$win_version-win64"
 # A case also ends the Wine of its prefix.
 eval "$(declare -f case_cleanup | sed '1s/case_cleanup/e2e_case_cleanup/')"
 case_cleanup() { e2e_case_cleanup; [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true; }
