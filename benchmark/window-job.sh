@@ -2,7 +2,8 @@
 # Run-now jobs through the real window on the virtual screen $DISPLAY, timed from the key
 # press on 立即执行 to the archive's rename into place (the commit), each in a fresh window.
 #   window-job.sh PROGRAM SOURCE_DIR OUTPUT_DIR ARCHIVE_NAME
-# Prints job_seconds and the window's peak_rss_kib over the job as key=value lines.
+# Prints as key=value lines job_seconds, the window's peak_rss_kib, and the CPU seconds that
+# its GUI thread (gui_cpu_seconds) and the whole process (process_cpu_seconds) spent on the job.
 set -euo pipefail
 program="$(realpath "$1")" src="$2" out="$3" archive="$4"
 work="$(mktemp -d)"
@@ -22,15 +23,23 @@ xdotool key Tab # from the path field to 立即执行
 sleep 1         # settle: the first paint is not part of the job
 
 # QSaveFile links a new archive into place (create) or renames over an older one (moved_to).
+# CPU ticks of /proc/PID/stat or /proc/PID/task/TID/stat: user + system time.
+ticks() { sed -E 's/.*\) //' "$1" | awk '{ print $12 + $13 }'; }
+tick=$(getconf CLK_TCK)
+
 coproc watch { exec inotifywait -q -m -e create -e moved_to --format %f "$out"; }
 watcher=$watch_PID
 sleep 0.3 # the watch is in place
+gui0=$(ticks /proc/"$pid"/task/"$pid"/stat) all0=$(ticks /proc/"$pid"/stat)
 start=$(date +%s.%N)
 xdotool key space
 while read -r -u "${watch[0]}" name; do
   [ "$name" = "$archive" ] && break
 done
 end=$(date +%s.%N)
+gui1=$(ticks /proc/"$pid"/task/"$pid"/stat) all1=$(ticks /proc/"$pid"/stat)
 rss=$(awk '/^VmHWM:/ { print $2 }' /proc/"$pid"/status)
 awk -v s="$start" -v e="$end" 'BEGIN { printf "job_seconds=%.3f\n", e - s }'
 echo "peak_rss_kib=$rss"
+awk -v a="$gui0" -v b="$gui1" -v t="$tick" 'BEGIN { printf "gui_cpu_seconds=%.2f\n", (b - a) / t }'
+awk -v a="$all0" -v b="$all1" -v t="$tick" 'BEGIN { printf "process_cpu_seconds=%.2f\n", (b - a) / t }'
