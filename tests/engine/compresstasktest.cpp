@@ -386,6 +386,9 @@ void CompressTaskTest::oneFailureCostsOneArchive()
 
 void CompressTaskTest::symlinkCycleIsWalkedOnce()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("QFile::link makes a shell shortcut (.lnk) on Windows, which no directory walk follows");
+#endif
     writeFile(src() + "/inner/x.bak", "x");
     QVERIFY(QFile::link(src(), src() + "/inner/loop"));
     QVERIFY(QFile::link(src() + "/inner", src() + "/again"));

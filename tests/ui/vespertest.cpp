@@ -372,7 +372,11 @@ void VesperTest::runNowFillsRows()
         QCOMPARE(labels.size(), 4);
         QVERIFY(QRegularExpression("^\\d{4}-\\d{1,2}-\\d{1,2} \\d{1,2}:\\d\\d:\\d\\d$")
                     .match(labels[0]->text()).hasMatch());
-        QCOMPARE(labels[1]->text(), archives[row]);
+        // Elided at the right where the path is wider than the label (long Windows temp paths).
+        const QString path = labels[1]->text();
+        QVERIFY2(path == archives[row]
+                     || (path.endsWith(QChar(0x2026)) && archives[row].startsWith(path.chopped(1))),
+                 qPrintable(path));
         QCOMPARE(labels[3]->text(), QString("压缩进度"));
         auto *bar = rowWidget->findChild<QProgressBar *>();
         QVERIFY(bar);
@@ -450,8 +454,8 @@ void VesperTest::pathFileReadSafely_data()
     QTest::newRow("Windows line ends") << "file" << QByteArray("/data/src\r\n\r\n") << "/data/src";
     QTest::newRow("blanks are kept") << "file" << QByteArray(" /data/src \n") << " /data/src ";
     QTest::newRow("over 64 KiB") << "file" << QByteArray(64 * 1024 + 1, 'a') << "";
-    QTest::newRow("link to an endless device") << "zero" << QByteArray() << "";
 #ifdef Q_OS_UNIX
+    QTest::newRow("link to an endless device") << "zero" << QByteArray() << "";
     QTest::newRow("FIFO") << "fifo" << QByteArray() << "";
 #endif
 }

@@ -21,9 +21,9 @@ install_case() {
   [ -d "$appdata" ] || fail "the installer made no $appdata"
   prepare_job "$appdata"
   operator="$(work_state "$appdata")"
-  start_wine "$CASE_DIR" start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Halcyon压缩.lnk'
+  start_wine "$CASE_DIR" start /wait 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Halcyon压缩.lnk'
   run_job
-  end_pid "$PROG_PID"
+  close_exits_zero
   wineserver -w
 
   wine "$programs/uninstall.exe" /S && wineserver -w || fail "the silent uninstall failed"

@@ -1,5 +1,6 @@
 # The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
-# loads every file of the folder and nothing else of ours, and archives a run-now job.
+# loads every file of the folder and nothing else of ours, archives a run-now job, and
+# exits with 0 when its window is closed.
 #   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
@@ -20,6 +21,7 @@ portable_case() {
   }
   run_job
   assert_responsive
+  close_exits_zero
   [ "$(work_state "$work")" = "$before" ] || fail "the working directory changed: $(ls -A "$work")"
 }
 

@@ -27,6 +27,13 @@ unset LC_ALL LC_CTYPE
 new_wineprefix() {
   export WINEPREFIX="$CASE_DIR/wine"
   wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 && wineserver -w || { cat "$CASE_DIR/wineboot.log" >&2; fail "wineboot failed"; }
+  # The window's fonts, which a real Windows has, as the CJK font of this machine; without
+  # it Latin text falls back to a serif face.
+  local font
+  for font in 微软雅黑 "Microsoft Yahei"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d "WenQuanYi Micro Hei" /f \
+      >/dev/null 2>&1 || fail "cannot set a font replacement for $font"
+  done
 }
 
 # start_wine WORKDIR COMMAND...: start_program for Wine. COMMAND may start the program
@@ -34,11 +41,23 @@ new_wineprefix() {
 start_wine() {
   PROG_LOG="$CASE_DIR/program.log"
   (cd "$1" && shift && exec wine "$@") >"$PROG_LOG" 2>&1 &
-  CASE_PIDS+=($!)
+  WIN_LAUNCHER=$!
+  CASE_PIDS+=("$WIN_LAUNCHER")
   wait_until "$E2E_START_TIMEOUT" wine_window || { cat "$PROG_LOG" >&2; fail "the main window did not appear"; }
   PROG_PID="$(xprop -id "$MAIN_WIN" _NET_WM_PID | sed 's/.* = //')" && CASE_PIDS+=("$PROG_PID")
   focus_main
 }
+# Closing the window as a window manager does ends the program with exit code 0 (for a
+# program started through "start /wait", the code it hands on).
+close_exits_zero() {
+  "$E2E_TOOL" close "$MAIN_WIN" || fail "cannot close the main window"
+  wait_until 60 launcher_gone || fail "the program did not end after its window was closed"
+  local status=0
+  wait "$WIN_LAUNCHER" || status=$?
+  [ "$status" -eq 0 ] || fail "the program exited with $status after its window was closed"
+}
+launcher_gone() { ! kill -0 "$WIN_LAUNCHER" 2>/dev/null || [ "$(sed -E 's/.*\) (.).*/\1/' /proc/"$WIN_LAUNCHER"/stat 2>/dev/null)" = Z ]; }
+
 wine_window() { MAIN_WIN="$(xdotool search --onlyvisible --name '^Halcyon压缩$' 2>/dev/null | head -n 1)"; [ -n "$MAIN_WIN" ]; }
 
 # prepare_job WORKDIR: path files there (Windows paths, GBK) for a tree of two backups;
@@ -56,4 +75,13 @@ run_job() {
   expect_archives "$JOB_OUT" 中文备份.rar Nightly.rar
   check_archive "$JOB_OUT/中文备份.rar" "$JOB_SRC/中文备份.bak"
   check_archive "$JOB_OUT/Nightly.rar" "$JOB_SRC/a/Nightly.BAK"
+  # And Python's reader, which checks the CRC as it reads.
+  /usr/bin/python3 - "$JOB_OUT" "$JOB_SRC" <<'PY' || fail "Python's zipfile does not read the archives back"
+import sys, zipfile
+out, src = sys.argv[1:]
+for archive, entry, source in (("中文备份.rar", "中文备份.bak", "中文备份.bak"), ("Nightly.rar", "Nightly.BAK", "a/Nightly.BAK")):
+    with zipfile.ZipFile(f"{out}/{archive}") as z:
+        assert z.namelist() == [entry], z.namelist()
+        assert z.read(entry) == open(f"{src}/{source}", "rb").read()
+PY
 }
