@@ -21,7 +21,7 @@ install_case() {
   [ -d "$appdata" ] || fail "the installer made no $appdata"
   prepare_job "$appdata"
   operator="$(work_state "$appdata")"
-  start_wine "$CASE_DIR" start /wait 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Halcyon压缩.lnk'
+  start_wine "$CASE_DIR" start /wait "C:\\users\\$(id -un)\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Halcyon压缩.lnk"
   run_job
   close_exits_zero
   wineserver -w

@@ -39,12 +39,13 @@ Section "Install"
 
   ; The program keeps its path files and reads skin.css in its working directory, and an
   ; asInvoker program cannot write below Program Files: the shortcut starts it in a folder
-  ; of the user's own. The shell expands the variable per user when it starts the program.
+  ; of the user's own. Both are the installing user's: a shortcut for everybody would point
+  ; the others at a folder they do not have, and Windows refuses to start it there.
   SetShellVarContext current
   CreateDirectory "$APPDATA\${APPKEY}"
-  SetShellVarContext all
-  StrCpy $OUTDIR "%APPDATA%\${APPKEY}"
+  SetOutPath "$APPDATA\${APPKEY}"
   CreateShortcut "$SMPROGRAMS\${APPNAME}.lnk" "$INSTDIR\halcyon.exe" "" "$INSTDIR\halcyon.exe" 0
+  SetOutPath "$INSTDIR"
 
   WriteRegStr HKLM "${UNINSTKEY}" "DisplayName" "${APPNAME}"
   WriteRegStr HKLM "${UNINSTKEY}" "DisplayVersion" "${VERSION}"
@@ -64,10 +65,9 @@ Section "Uninstall"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
 
-  SetShellVarContext all
+  SetShellVarContext current
   Delete "$SMPROGRAMS\${APPNAME}.lnk"
   ; Only while empty: the saved paths and skin.css in it are the operator's.
-  SetShellVarContext current
   RMDir "$APPDATA\${APPKEY}"
 
   DeleteRegKey HKLM "${UNINSTKEY}"
