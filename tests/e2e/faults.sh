@@ -61,14 +61,19 @@ older_kept() {
 
 source_open() { open_files_in "$SRC/mut" | grep -qx "$SRC/mut/$1"; }
 
+# small_output_disk SIZE: the output directory becomes a tmpfs of SIZE (as mount -o size).
+small_output_disk() {
+  mkdir -p "$OUT"
+  mount -t tmpfs -o size="$1" tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
+    skip "mounting a $1 tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"
+  CASE_MOUNTS+=("$OUT")
+}
+
 # --- cases -----------------------------------------------------------------------------
 
 full_disk() {
   prepare
-  mkdir -p "$OUT"
-  mount -t tmpfs -o size=1m tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
-    skip "mounting a 1 MiB tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"
-  CASE_MOUNTS+=("$OUT")
+  small_output_disk 1m
   random_file "$SRC/d/big.bak" $((4 * 1024 * 1024)) # random bytes do not shrink
   record_tree "$SRC"
   first_job
@@ -83,10 +88,7 @@ full_disk() {
 # The disk fills up with the archive's last buffered bytes: the older archive stays.
 full_disk_last_bytes() {
   prepare
-  mkdir -p "$OUT"
-  mount -t tmpfs -o size=64k tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
-    skip "mounting a 64 KiB tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"
-  CASE_MOUNTS+=("$OUT")
+  small_output_disk 64k
   older_archive last
   random_file "$SRC/last.bak" 61312 # leaves its archive's last bytes no room
   record_tree "$SRC"
