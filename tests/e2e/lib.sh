@@ -173,15 +173,25 @@ boxes() { xdotool search --all --onlyvisible --pid "$PROG_PID" --name '^ $' 2>/d
 box_count() { boxes | grep -c . || true; }
 has_boxes() { [ "$(box_count)" -ge "${1:-1}" ]; }
 no_boxes() { [ "$(box_count)" -eq 0 ]; }
+# What a wrong count alone does not tell: the program's windows, its worker, its event loop.
+box_report() {
+  local window
+  for window in $(xdotool search --all --pid "$PROG_PID" --name '' 2>/dev/null); do
+    printf '\n  window %s "%s" %s' "$window" "$(xdotool getwindowname "$window" 2>/dev/null)" \
+      "$(xwininfo -id "$window" 2>/dev/null | grep -o 'IsViewable\|IsUnMapped\|IsUnviewable')"
+  done
+  if worker_running; then printf '\n  the worker runs'; else printf '\n  the worker has ended'; fi
+  if "$E2E_TOOL" ping "$MAIN_WIN" 5000; then printf '\n  the main window answers'; else printf '\n  the main window does not answer'; fi
+}
 
 # expect_boxes N: waits for N open boxes, makes sure no more come, and closes them from
 # the keyboard, newest first (an older one is blocked behind it), each with Return on its
 # "确定" button.
 expect_boxes() {
   local want="$1" box
-  wait_until "$E2E_BOX_TIMEOUT" has_boxes "$want" || fail "expected $want warning box(es), saw $(box_count)"
+  wait_until "$E2E_BOX_TIMEOUT" has_boxes "$want" || fail "expected $want warning box(es), saw $(box_count)$(box_report)"
   sleep 1
-  [ "$(box_count)" -eq "$want" ] || fail "expected $want warning box(es), saw $(box_count)"
+  [ "$(box_count)" -eq "$want" ] || fail "expected $want warning box(es) after a second, saw $(box_count)$(box_report)"
   while [ "$(box_count)" -gt 0 ]; do
     box="$(boxes | sort -n | tail -n 1)"
     timeout 20 xdotool windowfocus --sync "$box" || fail "cannot focus box $box"
