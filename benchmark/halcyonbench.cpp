@@ -173,8 +173,8 @@ void settle()
     loop.exec();
 }
 
-// The window's log slots fed as a job would feed them: a row, then its progress reports,
-// queued in bursts and handled by the event loop. The time per thousand rows shows whether
+// The window's log fed as a job feeds it, through the worker's signals: a row, then its
+// progress reports, in bursts between passes of the event loop. The time per thousand rows shows whether
 // a row costs more when many rows came before it; the resident memory after the first 100
 // rows (more than a screenful) and at the end, what a row beyond those costs.
 
@@ -183,6 +183,7 @@ int runLog(int rows, int burst)
     const int firstRows = 100;
     qint64 rssAfterFirst = 0;
     Vesper window;
+    CompressTask *task = window.findChild<CompressTask *>();
     window.show();
     QCoreApplication::processEvents();
     QElapsedTimer timer;
@@ -191,11 +192,9 @@ int runLog(int rows, int burst)
     double firstThousand = 0;
     double lastThousand = 0;
     for (int row = 0; row < rows; ++row) {
-        QMetaObject::invokeMethod(&window, "recvMessage", Qt::QueuedConnection,
-                                  Q_ARG(QString, QStringLiteral("/var/backups/out/nightly-%1.rar").arg(row)));
+        emit task->sendMessage(QStringLiteral("/var/backups/out/nightly-%1.rar").arg(row));
         for (int percent : {40, 80, 100})
-            QMetaObject::invokeMethod(&window, "recvProgress", Qt::QueuedConnection,
-                                      Q_ARG(int, percent), Q_ARG(double, percent / 100.0));
+            emit task->sendProgress(percent, percent / 100.0);
         if ((row + 1) % burst == 0 || row + 1 == rows)
             QCoreApplication::processEvents();
         if (row + 1 == firstRows) {

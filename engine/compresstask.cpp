@@ -23,7 +23,7 @@ constexpr unsigned long kPauseMs = 200;
 // Beyond this many unhandled progress reports, intermediate ones are dropped until the
 // GUI thread catches up: they only carry state that the next report replaces.
 constexpr int kMaxProgressInFlight = 256;
-constexpr int kAcknowledgeEvery = 16;
+constexpr int kAcknowledgeEvery = 64;
 // From this size on the entry needs ZIP64 fields, or streaming readers reject it.
 constexpr qint64 kZip64Threshold = 0xFFFFFFFFLL;
 constexpr double kMiB = 1.0 / (1024.0 * 1024.0);

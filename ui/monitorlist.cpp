@@ -22,41 +22,58 @@ MonitorList::MonitorList(QWidget *parent)
 
 int MonitorList::appendRow(const QString &archivePath)
 {
-    // The row before keeps the values of its last report.
-    refreshNewest();
     LogEntry entry;
     entry.created = QDateTime::currentDateTime();
     entry.archivePath = archivePath;
     m_entries.push_back(std::move(entry));
-    if (!m_frame.isActive())
-        m_frame.start();
+    // The row before shows its last report now, and a quick new row its first ones.
+    takeReports();
+    startFrame();
     return rowCount() - 1;
 }
 
-void MonitorList::setNewestProgress(int value, double mebibytes)
+void MonitorList::beginRowReports()
 {
-    if (m_entries.empty())
-        return;
-    LogEntry &newest = m_entries.back();
-    newest.value = value;
-    newest.mebibytes = mebibytes;
-    if (!m_frame.isActive())
-        m_frame.start();
+    m_mailbox.beginRow();
+}
+
+void MonitorList::reportProgress(int value, double mebibytes)
+{
+    if (m_mailbox.post(value, mebibytes))
+        QMetaObject::invokeMethod(this, &MonitorList::startFrame, Qt::QueuedConnection);
+}
+
+void MonitorList::takeReports()
+{
+    for (const ProgressMailbox::Report &report : m_mailbox.take(rowCount())) {
+        LogEntry &entry = m_entries[size_t(report.row)];
+        entry.value = report.value;
+        entry.mebibytes = report.mebibytes;
+        if (LogRowWidget *widget = rowWidget(report.row))
+            widget->displayProgress(entry);
+    }
 }
 
 void MonitorList::markNewestFailed()
 {
     if (m_entries.empty())
         return;
+    takeReports();
     m_entries.back().failed = true;
     refreshNewest();
+}
+
+void MonitorList::startFrame()
+{
+    if (!m_frame.isActive())
+        m_frame.start();
 }
 
 void MonitorList::showFrame()
 {
     while (count() < rowCount())
         new QListWidgetItem(this, QListWidgetItem::Type);
-    refreshNewest();
+    takeReports();
 }
 
 void MonitorList::refreshNewest()

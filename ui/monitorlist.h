@@ -2,6 +2,7 @@
 #define MONITORLIST_H
 
 #include "logrowwidget.h"
+#include "progressmailbox.h"
 
 #include <QHash>
 #include <QListWidget>
@@ -15,9 +16,9 @@
 // to the rows in sight, from a small pool that scrolling hands round. A row costs the same
 // after 50 000 rows as after ten, in time and in memory.
 //
-// Reports come thousands of times a second; they update the entries at once and the view
-// at most once a frame: new rows join the list then, all in one go, since the list lays out
-// all its rows for every insertion.
+// Progress reports come thousands of times a second, on the worker's thread; they wait in a
+// mailbox that the list empties once a frame, when new rows also join the list, all in one
+// go, since the list lays out all its rows for every insertion.
 class MonitorList : public QListWidget
 {
     Q_OBJECT
@@ -29,8 +30,15 @@ public:
     // (count() and item()) from the next frame on.
     int appendRow(const QString &archivePath);
     int rowCount() const { return int(m_entries.size()); }
-    void setNewestProgress(int value, double mebibytes);
     void markNewestFailed();
+    // Shows the reports waiting in the mailbox now rather than at the next frame.
+    void takeReports();
+
+    // Thread-safe, for the worker's thread: the reports that follow belong to the next row
+    // appended (called as its archive begins, before appendRow), and the newest such row's
+    // values.
+    void beginRowReports();
+    void reportProgress(int value, double mebibytes);
 
     const LogEntry &entry(int row) const { return m_entries[size_t(row)]; }
     // The widget that shows row, once it is in sight and laid out; otherwise null.
@@ -54,11 +62,13 @@ private:
     void placeRow(int row);
     void refreshNewest();
     void showFrame();
+    void startFrame();
 
     std::vector<LogEntry> m_entries;
     QHash<int, LogRowWidget *> m_widgets; // the rows in sight
     QVector<LogRowWidget *> m_pool;       // hidden, for the next rows to come into sight
     QTimer m_frame;
+    ProgressMailbox m_mailbox;
     bool m_insertingRows = false;
 };
 

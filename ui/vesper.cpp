@@ -40,6 +40,12 @@ Vesper::Vesper(QWidget *parent)
     readOutputPath();
 }
 
+Vesper::~Vesper()
+{
+    // The worker reports into the log, which goes before the worker would.
+    m_compressTask->abort();
+}
+
 void Vesper::closeEvent(QCloseEvent *event)
 {
     // Discards only the archive being written; an older one of that name stays whole.
@@ -68,8 +74,14 @@ void Vesper::applyFlatStyles()
 
 void Vesper::connectWorker()
 {
+    // A row's progress goes straight into the log's mailbox on the worker's thread: queued,
+    // each of the thousands of reports a second would wake this thread. The row's reports
+    // begin there before its queued row is made.
+    connect(m_compressTask, &CompressTask::sendMessage, ui.listWidget, &MonitorList::beginRowReports,
+            Qt::DirectConnection);
     connect(m_compressTask, &CompressTask::sendMessage, this, &Vesper::recvMessage);
-    connect(m_compressTask, &CompressTask::sendProgress, this, &Vesper::recvProgress);
+    connect(m_compressTask, &CompressTask::sendProgress, this, &Vesper::recvProgress,
+            Qt::DirectConnection);
     connect(m_compressTask, &CompressTask::sendNoDirMessage, this, &Vesper::recvNoDirMessage);
     connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
     connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
@@ -187,9 +199,10 @@ void Vesper::recvMessage(const QString &filename)
     ui.listWidget->appendRow(filename);
 }
 
+// On the worker's thread.
 void Vesper::recvProgress(int value, double bytes)
 {
-    ui.listWidget->setNewestProgress(value, bytes);
+    ui.listWidget->reportProgress(value, bytes);
 }
 
 void Vesper::recvNoDirMessage(const QString &filePath)
@@ -207,6 +220,7 @@ void Vesper::recvTaskFinished()
     // The job that sent this set the worker idle first, and only this window starts
     // another. A busy worker means a newer job runs: waiting would wait for that one,
     // for good if it is the daily wait.
+    ui.listWidget->takeReports();
     if (!m_compressTask->isIdle())
         return;
     m_compressTask->wait();

@@ -16,6 +16,7 @@ class Vesper : public QMainWindow
 
 public:
     explicit Vesper(QWidget *parent = nullptr);
+    ~Vesper() override;
 
 protected:
     // Ends the worker before the window goes, so closing never waits for a whole job.

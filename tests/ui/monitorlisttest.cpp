@@ -25,8 +25,9 @@ private:
 void MonitorListTest::addRows(MonitorList *list, int rows)
 {
     for (int i = 0; i < rows; ++i) {
+        list->beginRowReports();
         const int row = list->appendRow(QString("/out/row-%1.rar").arg(list->count()));
-        list->setNewestProgress(row % 101, row / 100.0);
+        list->reportProgress(row % 101, row / 100.0);
     }
 }
 
