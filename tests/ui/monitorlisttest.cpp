@@ -16,6 +16,7 @@ private slots:
     void onlyRowsInSightAreShown_data();
     void onlyRowsInSightAreShown();
     void rowsAddedLaterFollowTheSameRule();
+    void reportsAheadOfTheirRowsKeepToThem();
 
 private:
     static void addRows(MonitorList *list, int rows);
@@ -115,6 +116,26 @@ void MonitorListTest::rowsAddedLaterFollowTheSameRule()
     list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
     addRows(&list, 25);
     verifyRows(&list, 300);
+}
+
+// The worker reports into the mailbox at once, while its rows arrive queued: reports may be
+// several rows ahead of the list, and each must still end on its own row.
+void MonitorListTest::reportsAheadOfTheirRowsKeepToThem()
+{
+    MonitorList list;
+    const QVector<QVector<int>> reports{{100}, {50, 100}, {7}};
+    for (const QVector<int> &row : reports) {
+        list.beginRowReports();
+        for (int value : row)
+            list.reportProgress(value, value / 10.0);
+    }
+    for (int row = 0; row < reports.size(); ++row)
+        list.appendRow(QString("/out/%1.rar").arg(row));
+    list.reportProgress(9, 0.9); // the newest row goes on
+    QTRY_COMPARE(list.entry(2).value, 9);
+    QCOMPARE(list.entry(0).value, 100);
+    QCOMPARE(list.entry(1).value, 100);
+    QCOMPARE(list.entry(1).mebibytes, 10.0);
 }
 
 QTEST_MAIN(MonitorListTest)
