@@ -134,7 +134,7 @@ step zlib build_zlib
 
 # --- qtbase: Core, Gui, Widgets, Test, WinMain and the plug-ins the program loads -------
 
-# qmake's win32-g++ spec calls $CROSS_COMPILE-gcc/g++: point those at the posix compilers.
+# qmake's win32-g++ platform files call $CROSS_COMPILE-gcc/g++: point those at the posix compilers.
 for tool in gcc g++ c++; do
   ln -s "/usr/bin/x86_64-w64-mingw32-$tool-posix" "$work/bin/x86_64-w64-mingw32-$tool"
 done
