@@ -174,10 +174,9 @@ void settle()
 }
 
 // The window's log fed as a job feeds it, through the worker's signals: a row, then its
-// progress reports, in bursts between passes of the event loop. The time per thousand rows shows whether
-// a row costs more when many rows came before it; the resident memory after the first 100
-// rows (more than a screenful) and at the end, what a row beyond those costs.
-
+// progress reports, in bursts between passes of the event loop. The time per thousand rows
+// shows whether a row costs more when many rows came before it; the resident memory after
+// the first 100 rows (more than a screenful) and at the end, what a row beyond those costs.
 int runLog(int rows, int burst)
 {
     const int firstRows = 100;

@@ -217,10 +217,11 @@ void Vesper::recvNotFoundMessage()
 
 void Vesper::recvTaskFinished()
 {
+    // The last row shows its last report now rather than at the next frame.
+    ui.listWidget->takeReports();
     // The job that sent this set the worker idle first, and only this window starts
     // another. A busy worker means a newer job runs: waiting would wait for that one,
     // for good if it is the daily wait.
-    ui.listWidget->takeReports();
     if (!m_compressTask->isIdle())
         return;
     m_compressTask->wait();
