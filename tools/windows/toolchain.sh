@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds zlib, qtbase and QuaZip for 64-bit Windows with MinGW-w64 from Debian's source
 # packages into a cache outside the checkout, once; does nothing when that cache is complete.
+# The cache keeps the exact source packages (share/sources/) and the licence texts
+# (share/licenses/) that the Windows packages hand on with the binaries.
 #   tools/windows/toolchain.sh                 build if missing; prints the cache's prefix
 #   tools/windows/toolchain.sh --print-prefix  only prints where the prefix is (or would be)
 # HALCYON_MINGW_CACHE: directory of the caches (default /var/cache/halcyon-mingw). Each
@@ -14,10 +16,10 @@ QT_VERSION=5.15.8
 QUAZIP_VERSION=1.4
 ZLIB_VERSION=1.2.13
 # Raise when the way the cache is built changes, so that old caches are not taken.
-RECIPE=1
+RECIPE=2
 
 TOOLCHAIN_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-                    mingw-w64-x86-64-dev cmake make g++ perl python3 dpkg-dev xz-utils bzip2 util-linux)
+                    mingw-w64-x86-64-dev cmake make g++ perl python3 dpkg-dev xz-utils bzip2 util-linux patch)
 
 cache_root="${HALCYON_MINGW_CACHE:-/var/cache/halcyon-mingw}"
 
@@ -62,7 +64,7 @@ work="$cache_root/.build-$key"
 rm -rf "$work"
 mkdir -p "$work/logs" "$work/bin" "$work/src"
 stage="$work/root$prefix"
-mkdir -p "$stage/include" "$stage/lib"
+mkdir -p "$stage/include" "$stage/lib" "$stage/share/sources" "$stage/share/licenses"
 
 # step NAME COMMAND...: runs COMMAND with its output in a log; shows the log's end on failure.
 step() {
@@ -115,6 +117,9 @@ step deb-src ensure_deb_src
 step fetch-zlib fetch zlib "$ZLIB_VERSION" "$work/src/zlib"
 step fetch-qtbase fetch qtbase-opensource-src "$QT_VERSION" "$work/src/qtbase"
 step fetch-quazip fetch libquazip1-qt5 "$QUAZIP_VERSION" "$work/src/quazip"
+# Kept as downloaded (.dsc, orig and debian tarballs): the LGPL asks that whoever gets the
+# binaries can get their source from the same place.
+find "$work/src" -maxdepth 1 -type f -exec cp {} "$stage/share/sources/" \;
 
 # --- zlib: static, linked into Qt5Core and QuaZip --------------------------------------
 
@@ -128,7 +133,8 @@ build_zlib() {
   cp "$work/src/zlib/zlib.h" "$work/zlib/zconf.h" "$stage/include/"
   cp "$work/zlib/libzlibstatic.a" "$stage/lib/libz.a"
   mkdir -p "$stage/share/licenses/zlib"
-  cp "$work/src/zlib/debian/copyright" "$stage/share/licenses/zlib/"
+  # zlib's notice is the licence section of its README.
+  cp "$work/src/zlib/debian/copyright" "$work/src/zlib/README" "$stage/share/licenses/zlib/"
 }
 step zlib build_zlib
 
@@ -182,27 +188,28 @@ qt_install() {
   make -C "$work/qtbase" -j2 sub-qmake-qmake-aux-pro-install_subtargets install_mkspecs install_syncqt \
     INSTALL_ROOT="$work/root"
   mkdir -p "$stage/share/licenses/qtbase"
-  cp "$work/src/qtbase/debian/copyright" "$work/src/qtbase/LICENSE.LGPL3" "$work/src/qtbase/LICENSE.GPL3-EXCEPT" \
-    "$stage/share/licenses/qtbase/"
+  cp "$work/src/qtbase/debian/copyright" "$work/src/qtbase/LICENSE.LGPL3" "$work/src/qtbase/LICENSE.GPL3" \
+    "$work/src/qtbase/LICENSE.GPL3-EXCEPT" "$stage/share/licenses/qtbase/"
 }
 step qtbase-configure qt_configure
 step qtbase-build qt_make make_first
 step qtbase-install qt_install
 
-# --- QuaZip: shared, without bzip2 (its CMake would fetch that from the internet) ------
+# --- QuaZip: static, without bzip2 (its CMake would fetch that from the internet) ------
+# Static, because the engine writes raw Deflate through minizip's zip functions, which the
+# DLL does not export; QuaZip's licence carries a static linking exception.
 
 build_quazip() {
   # Qt5Config.cmake makes every component required once the package is, optional ones too,
   # and this Qt has no Network module; only QuaZip's own tests would use it.
-  sed -i 's/OPTIONAL_COMPONENTS Network Test/OPTIONAL_COMPONENTS Test/' "$work/src/quazip/CMakeLists.txt"
-  grep -q 'OPTIONAL_COMPONENTS Test)' "$work/src/quazip/CMakeLists.txt"
+  patch -d "$work/src/quazip" -p1 <"$here/quazip-no-network.patch"
   cmake -S "$work/src/quazip" -B "$work/quazip" "${cross_cmake[@]}" -DCMAKE_INSTALL_PREFIX="$prefix" \
-    -DCMAKE_PREFIX_PATH="$stage" -DQUAZIP_QT_MAJOR_VERSION=5 -DBUILD_SHARED_LIBS=ON \
+    -DCMAKE_PREFIX_PATH="$stage" -DQUAZIP_QT_MAJOR_VERSION=5 -DBUILD_SHARED_LIBS=OFF \
     -DQUAZIP_BZIP2=OFF -DQUAZIP_FETCH_LIBS=OFF -DQUAZIP_ENABLE_TESTS=OFF
   cmake --build "$work/quazip" -j2
   DESTDIR="$work/root" cmake --install "$work/quazip" --strip
   mkdir -p "$stage/share/licenses/quazip"
-  cp "$work/src/quazip/debian/copyright" "$stage/share/licenses/quazip/"
+  cp "$work/src/quazip/debian/copyright" "$work/src/quazip/COPYING" "$stage/share/licenses/quazip/"
 }
 step quazip build_quazip
 
@@ -211,6 +218,7 @@ step quazip build_quazip
 {
   echo "key $key"
   cat "$work/sources.txt"
+  echo "patch quazip $(basename "$here/quazip-no-network.patch")"
   echo "compiler $(dpkg-query -W -f='${Package} ${Version}' g++-mingw-w64-x86-64-posix)"
   echo "qt-configure ${qt_configure_options[*]}"
   echo "built $(date -u +%Y-%m-%dT%H:%M:%SZ) in $((SECONDS - started)) s"
