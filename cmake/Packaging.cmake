@@ -42,4 +42,40 @@ else()
     "libc6, libstdc++6, libgcc-s1, libqt5core5a, libqt5gui5, libqt5widgets5, libquazip1-qt5-1, ${halcyon_font_depends}")
 endif()
 
+# What Debian asks of every package: /usr/share/doc/<package>/copyright in its
+# machine-readable format, and the changelog, compressed so that its bytes do not depend
+# on when it was built (gzip -9n).
+if(UNIX AND NOT APPLE)
+  include(GNUInstallDirs)
+  set(halcyon_deb_doc ${PROJECT_BINARY_DIR}/debian)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
+  # The licence text from "Permission" on, as a copyright file's paragraph: indented by
+  # one space, blank lines as " .".
+  file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+  set(HALCYON_DEB_LICENSE "")
+  set(in_text OFF)
+  foreach(line IN LISTS license_lines)
+    if(line MATCHES "^Permission ")
+      set(in_text ON)
+    endif()
+    if(in_text)
+      if(line STREQUAL "")
+        set(line ".")
+      endif()
+      string(APPEND HALCYON_DEB_LICENSE " ${line}\n")
+    endif()
+  endforeach()
+  string(REGEX REPLACE "\n$" "" HALCYON_DEB_LICENSE "${HALCYON_DEB_LICENSE}")
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${halcyon_deb_doc}/copyright @ONLY)
+  file(MAKE_DIRECTORY ${halcyon_deb_doc})
+  execute_process(COMMAND gzip -9n -c ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+    OUTPUT_FILE ${halcyon_deb_doc}/changelog.gz RESULT_VARIABLE gzip_result)
+  if(NOT gzip_result EQUAL 0)
+    message(FATAL_ERROR "gzip failed on cmake/debian/changelog: ${gzip_result}")
+  endif()
+  install(FILES ${halcyon_deb_doc}/copyright ${halcyon_deb_doc}/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/halcyon)
+endif()
+
 include(CPack)

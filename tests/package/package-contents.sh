@@ -35,6 +35,8 @@ expect_entry() {
 }
 expect_entry usr/bin/halcyon "-rwxr-xr-x root/root"
 expect_entry usr/share/applications/halcyon.desktop "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/copyright "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/changelog.gz "-rw-r--r-- root/root"
 for size in 16 32 48 64 128 256; do
   expect_entry "usr/share/icons/hicolor/${size}x${size}/apps/halcyon.png" "-rw-r--r-- root/root"
 done
@@ -72,6 +74,29 @@ fi
 if command -v readelf >/dev/null && [ -f "$tmp/root/usr/bin/halcyon" ]; then
   runpath="$(readelf -d "$tmp/root/usr/bin/halcyon" | grep -E 'RPATH|RUNPATH')"
   [ -z "$runpath" ] || fail "packaged binary keeps a run path: $runpath"
+fi
+
+# The copyright file names the project's licence and carries its text; the changelog's
+# newest entry is this version.
+doc="$tmp/root/usr/share/doc/halcyon"
+if [ -f "$doc/copyright" ]; then
+  head -n1 "$doc/copyright" | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright is not in the machine-readable format"
+  grep -q '^License: Expat' "$doc/copyright" && grep -q '^ Permission is hereby granted' "$doc/copyright" ||
+    fail "copyright does not carry the MIT (Expat) licence"
+fi
+if [ -f "$doc/changelog.gz" ]; then
+  got="$(gzip -dc "$doc/changelog.gz" | dpkg-parsechangelog -l- -S Version 2>&1)"
+  [ "$got" = "$version" ] || fail "changelog's newest entry: '$got', expected $version"
+fi
+if command -v lintian >/dev/null; then
+  # Errors fail; warnings and the rest are shown.
+  lintian_status=0
+  lintian --fail-on error --tag-display-limit 0 "$deb" >"$tmp/lintian" 2>&1 || lintian_status=$?
+  grep -v 'root privileges' "$tmp/lintian"
+  [ "$lintian_status" -eq 0 ] || fail "lintian exits with $lintian_status (errors above)"
+else
+  echo "lintian not installed: the package goes unlinted"
 fi
 
 if [ "$failures" -ne 0 ]; then
