@@ -11,7 +11,7 @@
 
 #include "compresstask.h"
 #include "vesper.h"
-#include "wholesave.h"
+#include "wholefile.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -20,7 +20,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <QTextStream>
 #include <QTimer>
 
@@ -121,8 +120,8 @@ int runZlib(const QString &path, const QString &outputPath = QString())
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return 1;
-    QSaveFile output(outputPath.isEmpty() ? QStringLiteral("unused") : outputPath);
-    if (!outputPath.isEmpty() && !output.open(QIODevice::WriteOnly))
+    WholeFile output(outputPath.isEmpty() ? QStringLiteral("unused") : outputPath);
+    if (!outputPath.isEmpty() && !output.open())
         return 1;
     uLong crc = crc32(0L, Z_NULL, 0);
     z_stream stream{};
@@ -147,14 +146,14 @@ int runZlib(const QString &path, const QString &outputPath = QString())
             result = deflate(&stream, flush);
             compressed += out.size() - stream.avail_out;
             if (!outputPath.isEmpty())
-                output.write(out.constData(), out.size() - stream.avail_out);
+                output.device().write(out.constData(), out.size() - stream.avail_out);
         } while (stream.avail_out == 0);
         if (flush == Z_FINISH || result == Z_STREAM_END)
             break;
     }
     deflateEnd(&stream);
     if (!outputPath.isEmpty()) {
-        if (!commitWhole(output))
+        if (!output.commit())
             return 1;
         print("floor_seconds", timer.nsecsElapsed() / 1e9);
         print("floor_crc", double(crc));

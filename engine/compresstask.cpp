@@ -1,6 +1,6 @@
 #include "compresstask.h"
 
-#include "wholesave.h"
+#include "wholefile.h"
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -100,10 +99,11 @@ void CompressTask::startTask(const QString &sourceDir, const QString &suffix, bo
     start(QThread::InheritPriority);
 }
 
+// Seen between polls, or once the job in progress is over: the task counts idle only when
+// its run ends, so that nobody starts another job beside the one still finishing.
 void CompressTask::stopTask()
 {
     m_stopRequested = true;
-    m_idle = 1;
 }
 
 int CompressTask::isIdle() const
@@ -166,8 +166,7 @@ void CompressTask::runUnattended()
         }
         pause();
     }
-    if (m_abortRequested)
-        m_idle = 1;
+    m_idle = 1;
 }
 
 void CompressTask::pause()
@@ -231,23 +230,23 @@ bool CompressTask::archiveFile(QString archivePath, QString sourcePath)
 {
     QDir().mkpath(QFileInfo(archivePath).absolutePath());
 
-    // Written under a temporary name and renamed into place only once complete, so a
-    // failure or a killed process never leaves a broken file where the archive belongs.
-    QSaveFile file(archivePath);
-    QuaZip zip(&file);
+    // Written under a temporary name and put in place only once complete, so a failure
+    // or a killed process never leaves a broken file where the archive belongs.
+    WholeFile file(archivePath);
+    if (!file.open())
+        return false;
+    QuaZip zip(&file.device());
     zip.setAutoClose(false);
     const QString entryName = QFileInfo(sourcePath).fileName();
     zip.setUtf8Enabled(!isAscii(entryName));
 
-    m_archiveDevice = &file;
+    m_archiveDevice = &file.device();
     bool ok = zip.open(QuaZip::mdCreate) && writeEntry(&zip, sourcePath, entryName);
+    m_archiveDevice = nullptr;
     if (ok) {
         zip.close();
-        ok = zip.getZipError() == 0 && commitWhole(file);
+        ok = zip.getZipError() == 0 && file.commit([this] { return m_abortRequested.load(); });
     }
-    m_archiveDevice = nullptr;
-    if (!ok)
-        file.cancelWriting();
     return ok;
 }
 

@@ -1,6 +1,7 @@
 #include "logrowwidget.h"
 
 #include "flatui.h"
+#include "messages.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -114,7 +115,7 @@ void LogRowWidget::displayProgress(const LogEntry &entry)
     else
         m_bar->setValue(entry.value);
     if (entry.failed)
-        m_size->setText(QStringLiteral("压缩失败"));
+        m_size->setText(Messages::archiveFailed());
     else
         m_size->setText(entry.mebibytes < 0 ? QString() : sizeText(entry.mebibytes));
 }

@@ -1,14 +1,13 @@
 #include "pathfile.h"
 
 #include "gbktext.h"
-#include "wholesave.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSaveFile>
 
 #include <string>
 
@@ -50,12 +49,12 @@ bool PathFile::read(const QString &fileName, QLineEdit *field)
 void PathFile::write(const QString &fileName, const QString &path)
 {
     // Replaced whole or not at all, so a crash never leaves half a path behind.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    WholeFile file(fileName);
+    if (!file.open())
         return;
     const std::string bytes = toGbk(path);
-    file.write(bytes.data(), qint64(bytes.size()));
-    commitWhole(file);
+    if (file.device().write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()))
+        file.commit();
 }
 
 void PathFile::choose(QWidget *parent, const QString &fileName, QLineEdit *field)

@@ -2,6 +2,7 @@
 
 #include "compresstask.h"
 #include "flatui.h"
+#include "messages.h"
 #include "monitorlist.h"
 #include "myitemdrawer.h"
 #include "pathfile.h"
@@ -86,6 +87,8 @@ void Vesper::connectWorker()
     connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
     connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
     connect(m_compressTask, &CompressTask::sendFailed, this, &Vesper::recvFailed);
+    // The end of every job, also of one switched off, which reports nothing itself.
+    connect(m_compressTask, &QThread::finished, this, &Vesper::recvWorkerFinished);
 }
 
 void Vesper::applyBackground()
@@ -131,13 +134,13 @@ void Vesper::on_lineEditOutputPathClicked()
 void Vesper::on_btnRightNowClicked()
 {
     if (ui.lePath->text().isEmpty())
-        return showWarning(QStringLiteral("需要执行任务的目录不能为空！"));
+        return showWarning(Messages::emptySource());
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(QStringLiteral("输出压缩文件的目录不能为空！"));
+        return showWarning(Messages::emptyOutputDirectory());
     if (m_unattendedOn)
-        return showWarning(QStringLiteral("无人值守任务正在进行中，请稍候再试！"));
+        return showWarning(Messages::unattendedBusy());
     if (!m_compressTask->isIdle())
-        return showWarning(QStringLiteral("压缩任务正在进行中，请稍候再试！"));
+        return showWarning(Messages::workerBusy());
     m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
                               ui.leOutputPath->text());
 }
@@ -150,11 +153,12 @@ void Vesper::on_btnStartClicked()
         switchUnattendedOn();
 }
 
+// Never waits: a daily job in progress finishes in the background, writing its archives
+// whole, and the worker refuses new jobs until its thread has ended.
 void Vesper::switchUnattendedOff()
 {
     showUnattendedOff();
     m_compressTask->stopTask();
-    m_compressTask->wait();
 }
 
 void Vesper::showUnattendedOff()
@@ -163,21 +167,21 @@ void Vesper::showUnattendedOff()
     m_unattendedOn = false;
     ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/start.png")));
     ui.btnStart->setIconSize(QSize(30, 30));
-    ui.btnStart->setText(QStringLiteral("开启"));
+    ui.btnStart->setText(Messages::switchOn());
 }
 
 void Vesper::switchUnattendedOn()
 {
     if (!m_compressTask->isIdle())
-        return showWarning(QStringLiteral("压缩任务正在进行中，请稍候再试！"));
+        return showWarning(Messages::workerBusy());
     if (ui.lePath->text().isEmpty())
-        return showWarning(QStringLiteral("需要执行任务的目录不能为空！"));
+        return showWarning(Messages::emptySource());
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(QStringLiteral("输出压缩文件的路径不能为空！"));
+        return showWarning(Messages::emptyOutputPath());
 
     ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/stop.png")));
     ui.btnStart->setIconSize(QSize(30, 30));
-    ui.btnStart->setText(QStringLiteral("关闭"));
+    ui.btnStart->setText(Messages::switchOff());
     m_unattendedOn = true;
     setPathControlsEnabled(false);
     const QString runTime = ui.timeEdit->time().toString(QStringLiteral("h:mm"));
@@ -207,24 +211,26 @@ void Vesper::recvProgress(int value, double bytes)
 
 void Vesper::recvNoDirMessage(const QString &filePath)
 {
-    showWarning(filePath + QStringLiteral(" 此路径的文件夹不存在！"));
+    showWarning(Messages::noDirectory(filePath));
 }
 
 void Vesper::recvNotFoundMessage()
 {
-    showWarning(QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！"));
+    showWarning(Messages::nothingFound());
 }
 
 void Vesper::recvTaskFinished()
 {
     // The last row shows its last report now rather than at the next frame.
     ui.listWidget->takeReports();
-    // The job that sent this set the worker idle first, and only this window starts
-    // another. A busy worker means a newer job runs: waiting would wait for that one,
-    // for good if it is the daily wait.
+}
+
+void Vesper::recvWorkerFinished()
+{
+    // Only this window starts jobs: a busy worker means a newer job already runs.
     if (!m_compressTask->isIdle())
         return;
-    m_compressTask->wait();
+    ui.listWidget->takeReports();
     // A schedule whose first run found nothing has ended on the worker's side.
     if (m_unattendedOn)
         showUnattendedOff();

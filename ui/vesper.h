@@ -33,6 +33,7 @@ private slots:
     void recvTaskFinished();
     void on_btnStartClicked();
     void recvFailed(const QString &archivePath);
+    void recvWorkerFinished();
 
 private:
     void applyFlatStyles();

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "testfiles.h"
 #include "vesper.h"
 
 // Types only: libX11 is loaded at run time, so the suite does not link it.
@@ -62,11 +63,6 @@ namespace {
 QString halcyonPath()
 {
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../app/halcyon");
-}
-
-QByteArray gbk(const QString &text)
-{
-    return QTextCodec::codecForName("GBK")->fromUnicode(text);
 }
 
 } // namespace

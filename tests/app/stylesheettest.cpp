@@ -5,22 +5,12 @@
 #include <QtTest>
 
 #include "stylesheet.h"
+#include "testfiles.h"
 
 namespace {
 
 const QString chineseSheet = QStringLiteral(
     "/* 默认皮肤 */\nQGroupBox { font-family: \"微软雅黑\"; }\n");
-
-QByteArray gbk(const QString &text)
-{
-    return QTextCodec::codecForName("GBK")->fromUnicode(text);
-}
-
-bool writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -71,7 +61,7 @@ void StyleSheetTest::content()
 
     const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".css");
     if (present)
-        QVERIFY(writeBytes(path, bytes));
+        writeFile(path, bytes);
 
     const QString sheet = loadStyleSheet(path);
     QCOMPARE(sheet, expected);
@@ -80,7 +70,7 @@ void StyleSheetTest::content()
 void StyleSheetTest::utf8FileComesOutGarbled()
 {
     const QString path = m_dir.filePath(QStringLiteral("utf8.css"));
-    QVERIFY(writeBytes(path, chineseSheet.toUtf8()));
+    writeFile(path, chineseSheet.toUtf8());
 
     const QString sheet = loadStyleSheet(path);
     QVERIFY(!sheet.isEmpty());
@@ -101,7 +91,7 @@ void StyleSheetTest::relativePathFollowsWorkingDirectory()
 {
     QTemporaryDir withSkin;
     QTemporaryDir withoutSkin;
-    QVERIFY(writeBytes(withSkin.filePath(QStringLiteral("skin.css")), gbk(chineseSheet)));
+    writeFile(withSkin.filePath(QStringLiteral("skin.css")), gbk(chineseSheet));
     const QString previous = QDir::currentPath();
 
     QVERIFY(QDir::setCurrent(withoutSkin.path()));

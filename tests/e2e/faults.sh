@@ -1,11 +1,14 @@
 # Jobs that meet a fault, each followed by a healthy job on a fresh small tree. After
 # both: the program is alive and answers, the output directory holds only sound
 # archives and nothing temporary, and the sources are unchanged.
-#   bash faults.sh PROGRAM X11TOOL CASE
-# CASE: full-disk full-disk-last-bytes growing shrinking vanishing odd-entries output-below-file many-files
+#   bash faults.sh PROGRAM X11TOOL CASE SYNCFAULT
+# CASE: full-disk full-disk-last-bytes growing shrinking vanishing odd-entries output-below-file
+#       many-files sync-fails
+# SYNCFAULT: the library that makes chosen syncs fail (syncfault.c)
 
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 FAULT="${1:?which case}"
+SYNC_FAULT="$(realpath "${2:?which sync fault library}")"
 
 # Source tree "src" with the parts a case changes on purpose in "src/mut", and the last
 # file of the walk "zz-sentinel.bak", whose archive shows that the walk went on after a
@@ -20,7 +23,7 @@ prepare() {
 sentinel_written() { [ -f "$OUT/zz-sentinel.rar" ]; }
 
 first_job() {
-  start_program "$WORK"
+  start_program "$WORK" "$@"
   focus_run_now_from_start
   keys space
 }
@@ -166,6 +169,23 @@ vanishing() {
   healthy_second_job
 }
 
+# The disk reports an error only when the archive is synced: the older archive stays.
+sync_fails() {
+  prepare
+  older_archive doomed
+  random_file "$SRC/doomed.bak" 3000
+  record_tree "$SRC"
+  # A sanitized program wants its runtime first; the fault library comes before it here.
+  first_job LD_PRELOAD="$SYNC_FAULT" HALCYON_FAIL_SYNC="$OUT/doomed.rar" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+  wait_job sentinel_written
+  older_kept doomed
+  check_archive "$OUT/zz-sentinel.rar" "$SRC/zz-sentinel.bak"
+  after_job
+  same_tree "$SRC"
+  healthy_second_job
+}
+
 # Nothing here may be archived as x.rar, and nothing may hold the walk up.
 odd_entries() {
   prepare
@@ -250,6 +270,7 @@ case "$FAULT" in
   odd-entries) run_case "$FAULT" odd_entries ;;
   output-below-file) run_case "$FAULT" output_below_file ;;
   many-files) run_case "$FAULT" many_files ;;
+  sync-fails) run_case "$FAULT" sync_fails ;;
   *) fail "unknown case $FAULT" ;;
 esac
 finish

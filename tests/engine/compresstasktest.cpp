@@ -1,5 +1,6 @@
 #include "archivereader.h"
 #include "compresstask.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,6 +11,8 @@
 #include <QtTest>
 
 #include <atomic>
+
+#include <zlib.h>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -71,25 +74,6 @@ struct Schedule
     CompressTask task;
     Recorder recorder{&task};
 };
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-QByteArray patterned(int size, int seed = 1)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = quint32(seed) * 2654435761u;
-    for (int i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = char("backup data 0123456789"[(state >> 16) % 22]);
-    }
-    return bytes;
-}
 
 QStringList filesIn(const QString &dir)
 {
@@ -477,8 +461,8 @@ void CompressTaskTest::stopWhileWaitingEmitsNothing()
     task.startTask(src(), ".bak", true, "8:00", out());
     QTest::qWait(250);
     task.stopTask();
-    QVERIFY(task.isIdle());
     QVERIFY(task.wait(2000));
+    QVERIFY(task.isIdle());
     QCoreApplication::processEvents();
     QVERIFY(recorder.events.isEmpty());
     QVERIFY(!QFileInfo::exists(out()));
@@ -556,12 +540,8 @@ void CompressTaskTest::largeSourceUsesZip64()
 {
     QFETCH(qint64, size);
     const QString path = src() + "/huge.bak";
-    {
-        QFile sparse(path);
-        QVERIFY(sparse.open(QIODevice::WriteOnly));
-        if (!sparse.resize(size))
-            QSKIP("this file system cannot hold a sparse file over 4 GiB");
-    }
+    if (!makeSparse(path, size))
+        QSKIP("this file system cannot hold a sparse file over 4 GiB");
     CompressTask task;
     Recorder recorder(&task);
     runNow(task, recorder, out());

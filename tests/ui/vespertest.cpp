@@ -1,7 +1,10 @@
+#include "boxcloser.h"
 #include "compresstask.h"
 #include "gbktext.h"
 #include "lineeditpath.h"
+#include "messages.h"
 #include "monitorlist.h"
+#include "testfiles.h"
 #include "vesper.h"
 
 #include <QApplication>
@@ -29,44 +32,12 @@
 
 namespace {
 
-const QString kEmptySource = QStringLiteral("需要执行任务的目录不能为空！");
-const QString kEmptyOutput = QStringLiteral("输出压缩文件的目录不能为空！");
-const QString kEmptyOutputPath = QStringLiteral("输出压缩文件的路径不能为空！");
-const QString kUnattendedBusy = QStringLiteral("无人值守任务正在进行中，请稍候再试！");
-const QString kWorkerBusy = QStringLiteral("压缩任务正在进行中，请稍候再试！");
-const QString kNotFound = QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！");
-
-// Closes every warning box the window opens, keeping what each said.
-class BoxCloser : public QObject
-{
-public:
-    BoxCloser()
-    {
-        connect(&m_timer, &QTimer::timeout, this, [this] { closeActiveBox(); });
-        m_timer.start(10);
-    }
-    QStringList texts;
-    QStringList forms; // title, icon and buttons of each box
-
-private:
-    void closeActiveBox()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        texts << box->text();
-        QStringList buttons;
-        for (QAbstractButton *button : box->buttons())
-            buttons << button->text() + "/" + QString::number(box->buttonRole(button));
-        forms << QString("'%1' icon %2 %3 parent %4")
-                     .arg(box->windowTitle())
-                     .arg(box->icon())
-                     .arg(buttons.join(","))
-                     .arg(box->parent() ? "yes" : "none");
-        box->buttons().first()->click();
-    }
-    QTimer m_timer;
-};
+const QString kEmptySource = Messages::emptySource();
+const QString kEmptyOutput = Messages::emptyOutputDirectory();
+const QString kEmptyOutputPath = Messages::emptyOutputPath();
+const QString kUnattendedBusy = Messages::unattendedBusy();
+const QString kWorkerBusy = Messages::workerBusy();
+const QString kNotFound = Messages::nothingFound();
 
 // Answers the directory chooser: with a directory, or by cancelling when it is empty.
 class ChooserAnswer : public QObject
@@ -98,34 +69,6 @@ private:
         static_cast<QDialog *>(dialog)->accept();
     }
 };
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-void makeSparse(const QString &path, qint64 size)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(file.resize(size));
-}
-
-QByteArray gbk(const QString &text)
-{
-    const std::string bytes = toGbk(text);
-    return QByteArray(bytes.data(), int(bytes.size()));
-}
 
 } // namespace
 
@@ -192,8 +135,8 @@ void VesperTest::makeWindow()
 
 void VesperTest::setPaths(const QString &source, const QString &output)
 {
-    writeBytes("filepath.ini", gbk(source));
-    writeBytes("CompressFileFath.ini", gbk(output));
+    writeFile("filepath.ini", gbk(source));
+    writeFile("CompressFileFath.ini", gbk(output));
     if (source.isEmpty())
         QFile::remove("filepath.ini");
     if (output.isEmpty())
@@ -204,7 +147,7 @@ void VesperTest::setPaths(const QString &source, const QString &output)
 // A run-now job on a large zero-filled file keeps the worker busy for a while.
 void VesperTest::startBusyJob()
 {
-    makeSparse(m_dir->filePath("busy/zeros.bak"), qint64(3) << 30);
+    QVERIFY(makeSparse(m_dir->filePath("busy/zeros.bak"), qint64(3) << 30));
     LineEditPath *source = widget<LineEditPath>("lePath");
     const QString kept = source->text();
     source->setText(m_dir->filePath("busy"));
@@ -230,6 +173,8 @@ void VesperTest::refusals_data()
     QTest::newRow("toggle, both empty") << "btnStart" << false << false << "ready" << kEmptySource;
     QTest::newRow("toggle, output empty") << "btnStart" << true << false << "ready" << kEmptyOutputPath;
     QTest::newRow("toggle, busy before fields") << "btnStart" << false << false << "busy" << kWorkerBusy;
+    QTest::newRow("run now, switched off mid-job") << "btnRightNowStart" << true << true << "stopping" << kWorkerBusy;
+    QTest::newRow("toggle, switched off mid-job") << "btnStart" << true << true << "stopping" << kWorkerBusy;
 }
 
 void VesperTest::refusals()
@@ -248,6 +193,17 @@ void VesperTest::refusals()
         widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
         widget<QPushButton>("btnStart")->click();
         QVERIFY(!widget<LineEditPath>("lePath")->isEnabled());
+    }
+    if (state == "stopping") {
+        QVERIFY(makeSparse(m_dir->filePath("busy/zeros.bak"), qint64(3) << 30));
+        widget<LineEditPath>("lePath")->setText(m_dir->filePath("busy"));
+        worker()->setClock([] { return QTime(8, 0, 30); }); // the form's 8:00
+        widget<QPushButton>("btnStart")->click();
+        QTRY_COMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), 1);
+        // Shown off at once, while the daily job goes on in the background.
+        widget<QPushButton>("btnStart")->click();
+        QVERIFY(widget<LineEditPath>("lePath")->isEnabled());
+        QVERIFY(worker()->isRunning());
     }
     if (!withSource)
         widget<LineEditPath>("lePath")->clear();
@@ -277,7 +233,7 @@ void VesperTest::toggleSwitchesControls()
     widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
 
     toggle->click();
-    QCOMPARE(toggle->text(), QString("关闭"));
+    QCOMPARE(toggle->text(), Messages::switchOff());
     for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
         QVERIFY2(!widget<QWidget>(name)->isEnabled(), name);
     QVERIFY(widget<QPushButton>("btnRightNowStart")->isEnabled());
@@ -285,12 +241,12 @@ void VesperTest::toggleSwitchesControls()
     QVERIFY(worker()->isRunning());
 
     toggle->click();
-    QCOMPARE(toggle->text(), QString("开启"));
+    QCOMPARE(toggle->text(), Messages::switchOn());
     for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
         QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
     QCOMPARE(toggle->iconSize(), QSize(30, 30));
-    QVERIFY(worker()->isIdle());
-    QVERIFY(!worker()->isRunning());
+    QTRY_VERIFY(worker()->isIdle());
+    QTRY_VERIFY(worker()->isFinished());
 }
 
 void VesperTest::scheduleEndingByItselfShowsOff()
@@ -301,7 +257,7 @@ void VesperTest::scheduleEndingByItselfShowsOff()
     auto *toggle = widget<QPushButton>("btnStart");
     toggle->click();
     QTRY_COMPARE(boxes.texts, QStringList{kNotFound});
-    QTRY_COMPARE(toggle->text(), QString("开启"));
+    QTRY_COMPARE(toggle->text(), Messages::switchOn());
     for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
         QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
     // Run now is no longer refused for a schedule that has ended.
@@ -311,7 +267,7 @@ void VesperTest::scheduleEndingByItselfShowsOff()
 
 void VesperTest::lateFinishReportNeverWaitsForNewerJob()
 {
-    writeBytes("src/x.bak", "x");
+    writeFile("src/x.bak", "x");
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
     widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
     widget<QPushButton>("btnRightNowStart")->click();
@@ -339,7 +295,7 @@ void VesperTest::lateFinishReportNeverWaitsForNewerJob()
     wake.notify_one();
     watchdog.join();
     QVERIFY(worker()->isRunning());
-    QCOMPARE(widget<QPushButton>("btnStart")->text(), QString("关闭"));
+    QCOMPARE(widget<QPushButton>("btnStart")->text(), Messages::switchOff());
 }
 
 void VesperTest::runNowFillsRows()
@@ -347,9 +303,9 @@ void VesperTest::runNowFillsRows()
     QByteArray big(300 * 1024, Qt::Uninitialized);
     for (int i = 0; i < big.size(); ++i)
         big[i] = char((quint32(i) * 7919u) >> 5);
-    writeBytes("src/a.bak", big);
-    writeBytes("src/b.bak", "small");
-    writeBytes("src/c.bak", "its archive name is taken by a directory");
+    writeFile("src/a.bak", big);
+    writeFile("src/b.bak", "small");
+    writeFile("src/c.bak", "its archive name is taken by a directory");
     QVERIFY(QDir().mkpath(archive("c.rar")));
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
 
@@ -362,7 +318,7 @@ void VesperTest::runNowFillsRows()
     QTRY_COMPARE(list->count(), 3);
     QTRY_VERIFY(list->rowWidget(2));
     QWidget *failed = list->rowWidget(2);
-    QCOMPARE(failed->findChildren<QLabel *>().at(2)->text(), QString("压缩失败"));
+    QCOMPARE(failed->findChildren<QLabel *>().at(2)->text(), Messages::archiveFailed());
     QVERIFY(failed->findChild<QProgressBar *>()->styleSheet().contains("#e74c3c"));
     const QStringList archives{archive("a.rar"), archive("b.rar")};
     for (int row = 0; row < 2; ++row) {
@@ -401,7 +357,7 @@ void VesperTest::missingDirectoryAndNothingFound()
     // The second box opens from within the first one's event loop, on top of it.
     QStringList texts = boxes.texts;
     texts.sort();
-    QStringList expected{missing + " 此路径的文件夹不存在！", kNotFound};
+    QStringList expected{Messages::noDirectory(missing), kNotFound};
     expected.sort();
     QCOMPARE(texts, expected);
     QCOMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), 0);
@@ -410,7 +366,7 @@ void VesperTest::missingDirectoryAndNothingFound()
 void VesperTest::longPathIsElided()
 {
     const QString deep = m_dir->filePath("out/" + QString("very-long-directory-name/").repeated(8));
-    writeBytes("src/x.bak", "x");
+    writeFile("src/x.bak", "x");
     setPaths(m_dir->filePath("src"), deep);
     widget<QPushButton>("btnRightNowStart")->click();
     QTRY_VERIFY(worker()->isFinished());
@@ -436,7 +392,7 @@ void VesperTest::pathsSurviveRestart()
     QCOMPARE(answer.caption, QString("请选择磁盘分区"));
     QCOMPARE(widget<LineEditPath>("lePath")->text(), source);
     // Raw GBK bytes, two per Chinese character, nothing else.
-    QCOMPARE(readBytes("filepath.ini"), gbk(source));
+    QCOMPARE(readFile("filepath.ini"), gbk(source));
     QCOMPARE(gbk(source).size(), source.toUtf8().size() - 5 * 3 + 5 * 2);
 
     m_window.reset();
@@ -466,7 +422,7 @@ void VesperTest::pathFileReadSafely()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, shown);
     if (kind == "file")
-        writeBytes("filepath.ini", bytes);
+        writeFile("filepath.ini", bytes);
     if (kind == "zero")
         QVERIFY(QFile::link("/dev/zero", "filepath.ini"));
 #ifdef Q_OS_UNIX
@@ -479,13 +435,13 @@ void VesperTest::pathFileReadSafely()
 
 void VesperTest::chooserCancelTouchesNothing()
 {
-    writeBytes("filepath.ini", gbk("/kept/source"));
+    writeFile("filepath.ini", gbk("/kept/source"));
     makeWindow();
     ChooserAnswer cancel{QString()};
     QTest::mouseClick(widget<LineEditPath>("lePath"), Qt::LeftButton);
     QVERIFY(cancel.seen);
     QCOMPARE(widget<LineEditPath>("lePath")->text(), QString("/kept/source"));
-    QCOMPARE(readBytes("filepath.ini"), QByteArray("/kept/source"));
+    QCOMPARE(readFile("filepath.ini"), QByteArray("/kept/source"));
 
     ChooserAnswer cancelEmpty{QString()};
     QTest::mouseClick(widget<LineEditPath>("leOutputPath"), Qt::LeftButton);
@@ -501,14 +457,14 @@ void VesperTest::eachChooserWritesItsOwnFile()
     makeWindow();
     ChooserAnswer answer(output);
     QTest::mouseClick(widget<LineEditPath>("leOutputPath"), Qt::LeftButton);
-    QCOMPARE(readBytes("CompressFileFath.ini"), output.toUtf8());
+    QCOMPARE(readFile("CompressFileFath.ini"), output.toUtf8());
     QVERIFY(!QFile::exists("filepath.ini"));
     QVERIFY(widget<LineEditPath>("lePath")->text().isEmpty());
 }
 
 void VesperTest::closeMidJobKeepsOlderArchive()
 {
-    writeBytes(archive("zeros.rar"), "previous archive");
+    writeFile(archive("zeros.rar"), "previous archive");
     setPaths(m_dir->filePath("busy"), m_dir->filePath("out"));
     startBusyJob();
 
@@ -516,7 +472,7 @@ void VesperTest::closeMidJobKeepsOlderArchive()
     QVERIFY(worker()->isFinished());
     QCOMPARE(QDir(m_dir->filePath("out")).entryList(QDir::Files | QDir::Hidden),
              QStringList{"zeros.rar"});
-    QCOMPARE(readBytes(archive("zeros.rar")), QByteArray("previous archive"));
+    QCOMPARE(readFile(archive("zeros.rar")), QByteArray("previous archive"));
 }
 
 QTEST_MAIN(VesperTest)

@@ -1,39 +1,22 @@
-#ifndef ARCHIVEREADER_H
-#define ARCHIVEREADER_H
+#include "archivereader.h"
 
 #include <quazip.h>
 #include <quazipfile.h>
 #include <quazipfileinfo.h>
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QFile>
-#include <QString>
 
 #include <zlib.h>
 
-// What an archive holds, read back through QuaZip's unzip mode.
-struct ArchiveContent
-{
-    bool valid = false;
-    int entryCount = 0;
-    QString entryName;
-    quint16 method = 0;
-    quint32 crc = 0;
-    quint64 uncompressedSize = 0;
-    QDateTime dateTime;
-    QByteArray data;
-    quint16 localFlags = 0;      // general purpose bits of the first local header
-    bool localHasZip64 = false;  // first local header carries a ZIP64 extra field
-};
-
-inline quint32 crcOf(const QByteArray &bytes)
+quint32 crcOf(const QByteArray &bytes)
 {
     return quint32(crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(bytes.constData()),
                          uInt(bytes.size())));
 }
 
-inline void readLocalHeader(const QString &path, ArchiveContent &content)
+namespace {
+
+void readLocalHeader(const QString &path, ArchiveContent &content)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -56,8 +39,9 @@ inline void readLocalHeader(const QString &path, ArchiveContent &content)
     }
 }
 
-// Reads the first entry; withData false skips reading its bytes (for very large entries).
-inline ArchiveContent readArchive(const QString &path, bool withData = true)
+} // namespace
+
+ArchiveContent readArchive(const QString &path, bool withData)
 {
     ArchiveContent content;
     QuaZip zip(path);
@@ -89,4 +73,3 @@ inline ArchiveContent readArchive(const QString &path, bool withData = true)
     return content;
 }
 
-#endif // ARCHIVEREADER_H

@@ -1,0 +1,165 @@
+#include "wholefile.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <cstdio>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kNameAttempts = 100;
+
+QString randomSuffix()
+{
+    static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString suffix(QStringLiteral("."));
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(62)]);
+    return suffix;
+}
+
+// A link is replaced at its target, as an editor saving through it would.
+QString resolveLinks(const QString &path)
+{
+    QFileInfo info(path);
+    for (int depth = 0; depth < 128 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? path : info.filePath();
+}
+
+#ifdef Q_OS_WIN
+std::wstring nativePath(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// What Windows answers while another program has the older file open without
+// FILE_SHARE_DELETE; a read-only file gives the same answer and never gets better.
+bool mayBeHeld(DWORD error, const std::wstring &target)
+{
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION)
+        return false;
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Sleeps ms in slices short enough that a cancelled job ends within a fraction of a second.
+bool sleepUnlessCancelled(int ms, const WholeFile::Cancelled &cancelled)
+{
+    for (int slept = 0; slept < ms; slept += 100) {
+        if (cancelled && cancelled())
+            return false;
+        QThread::msleep(unsigned(std::min(100, ms - slept)));
+    }
+    return !(cancelled && cancelled());
+}
+#endif
+
+} // namespace
+
+WholeFile::WholeFile(const QString &finalPath)
+    : m_finalPath(resolveLinks(finalPath))
+{
+}
+
+WholeFile::~WholeFile()
+{
+    discard();
+}
+
+bool WholeFile::open()
+{
+    const QFileInfo existing(m_finalPath);
+    if (existing.isDir() || (existing.exists() && !existing.isWritable()))
+        return false;
+    if (!createTemporary())
+        return false;
+    // Readers of the older file keep reading the new one.
+    if (existing.exists())
+        m_file.setPermissions(existing.permissions());
+    return true;
+}
+
+bool WholeFile::createTemporary()
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        m_file.setFileName(m_finalPath + randomSuffix());
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return true;
+        // Anything but a name already taken will not get better with another name.
+        if (!QFileInfo::exists(m_file.fileName()))
+            break;
+    }
+    m_file.setFileName(QString());
+    return false;
+}
+
+bool WholeFile::commit(const Cancelled &cancelled)
+{
+    if (!m_file.isOpen())
+        return false;
+    if (!syncAndClose() || !replaceFinal(cancelled)) {
+        discard();
+        return false;
+    }
+    m_file.setFileName(QString());
+    return true;
+}
+
+void WholeFile::discard()
+{
+    if (m_file.fileName().isEmpty())
+        return;
+    m_file.close();
+    m_file.remove();
+    m_file.setFileName(QString());
+}
+
+// Errors that only show here (a network share, a failing disk at write-back) would
+// otherwise put an archive in place that the disk never kept.
+bool WholeFile::syncAndClose()
+{
+    bool ok = m_file.flush();
+#if defined(Q_OS_WIN)
+    ok = ok && ::_commit(m_file.handle()) == 0;
+#elif defined(Q_OS_LINUX)
+    ok = ok && ::fdatasync(m_file.handle()) == 0;
+#else
+    ok = ok && ::fsync(m_file.handle()) == 0;
+#endif
+    m_file.close();
+    return ok && m_file.error() == QFileDevice::NoError;
+}
+
+bool WholeFile::replaceFinal(const Cancelled &cancelled)
+{
+#ifdef Q_OS_WIN
+    const std::wstring from = nativePath(m_file.fileName());
+    const std::wstring to = nativePath(m_finalPath);
+    QElapsedTimer waited;
+    waited.start();
+    for (int backoff = 50;; backoff = std::min(backoff * 2, 1000)) {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        if (!mayBeHeld(GetLastError(), to) || waited.elapsed() >= kHeldRetryMs
+            || !sleepUnlessCancelled(backoff, cancelled))
+            return false;
+    }
+#else
+    Q_UNUSED(cancelled);
+    return ::rename(QFile::encodeName(m_file.fileName()).constData(),
+                    QFile::encodeName(m_finalPath).constData())
+        == 0;
+#endif
+}

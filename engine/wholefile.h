@@ -1,0 +1,48 @@
+#ifndef WHOLEFILE_H
+#define WHOLEFILE_H
+
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+// A file written under a temporary name beside its final one and put in its place only
+// whole: every byte written, flushed and synced to the disk. Until then an older file of
+// that name stays as it was, and it stays for good if anything fails.
+//
+// QSaveFile would do the same, but Qt 5 ignores the result of its sync and of closing the
+// temporary file, and deletes the finished file when the rename fails: on Windows that is
+// whenever another program (a virus scanner, a backup agent) holds the older file open.
+class WholeFile
+{
+public:
+    // Asked while the replacement waits for another program to let go of the older file.
+    using Cancelled = std::function<bool()>;
+
+    explicit WholeFile(const QString &finalPath);
+    // Discards the temporary file unless it was committed.
+    ~WholeFile();
+    WholeFile(const WholeFile &) = delete;
+    WholeFile &operator=(const WholeFile &) = delete;
+
+    // Creates the temporary file. Fails for a final name that is a directory or read-only.
+    bool open();
+    QFile &device() { return m_file; }
+    // Flushes, syncs, closes and puts the file in place; false on any failure, after which
+    // the temporary file is gone and the older file untouched.
+    bool commit(const Cancelled &cancelled = {});
+    void discard();
+
+    // How long the replacement keeps trying while the older file is held open.
+    static constexpr int kHeldRetryMs = 10000;
+
+private:
+    bool createTemporary();
+    bool syncAndClose();
+    bool replaceFinal(const Cancelled &cancelled);
+
+    QString m_finalPath;
+    QFile m_file;
+};
+
+#endif // WHOLEFILE_H
