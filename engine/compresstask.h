@@ -1,19 +1,16 @@
 #ifndef COMPRESSTASK_H
 #define COMPRESSTASK_H
 
+#include "dailylatch.h"
+
 #include <QMutex>
 #include <QString>
-#include <QStringList>
 #include <QThread>
 #include <QTime>
 #include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
-
-class QFileDevice;
-class QIODevice;
-class QuaZip;
 
 // The one worker thread: archives every file of a tree whose name ends in a suffix,
 // each into a ZIP archive of its own, at once or every day at an "h:mm" minute.
@@ -61,9 +58,7 @@ private:
     void scanAndArchive(const QString &directory, const QString &suffix);
     void archiveMatch(const QString &filePath, const QString &suffix);
     bool archiveFile(QString archivePath, QString sourcePath);
-    bool writeEntry(QuaZip *zip, QString sourcePath, QString entryName);
-    bool copyWithProgress(QIODevice &in, QIODevice &out);
-    void reportProgress(bool lastPiece);
+    bool aborted() const { return m_abortRequested; }
 
     // Job, written by startTask while the thread is not running, then owned by the worker.
     QString m_sourceDir;
@@ -73,24 +68,15 @@ private:
     std::atomic<int> m_idle{1};
     bool m_found = false;
     bool m_unattended = false;
-    QString m_runTime;
     std::atomic<bool> m_stopRequested{false};
     QString m_outputDir;
-    bool m_ranThisMinute = false;
+    DailyLatch m_latch;
     QString m_archivePath;
-
-    // Worker only: the file being written, and the canonical directories on the walk's chain.
-    QFileDevice *m_archiveDevice = nullptr;
-    QStringList m_walkChain;
 
     // Shared: the abort request and the pause it cuts short.
     std::atomic<bool> m_abortRequested{false};
     QMutex m_pauseMutex;
     QWaitCondition m_wakeUp;
-
-    // Progress reports queued to the GUI thread and not yet handled there.
-    std::atomic<int> m_progressInFlight{0};
-    int m_unacknowledged = 0; // worker only
 
     Clock m_clock;
 };

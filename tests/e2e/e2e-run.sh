@@ -12,13 +12,15 @@ tree_case() {
   random_file "$src/中文备份.bak" 5000
   random_file "$src/old.bak/inner.bak" 300          # a directory named like a backup
   : >"$src/empty.bak"
+  # Compressible, several blocks deflated on several threads.
+  head -c $((5 * 1024 * 1024 + 7)) < <(yes 'INSERT INTO t VALUES (4711, 0.25);') >"$src/a/rows.bak"
   random_file "$src/.hidden.bak" 100                # hidden: passed over
   random_file "$src/.hiddendir/x.bak" 100           # inside a hidden directory: passed over
   random_file "$src/notes.txt" 100
   random_file "$src/data.bak.txt" 100
   random_file "$src/a/backup.bak~" 100
   write_path_files "$work" "$src" "$out"
-  local expected=(Nightly.rar Mixed.rar plain.rar 中文备份.rar inner.rar empty.rar)
+  local expected=(Nightly.rar Mixed.rar plain.rar 中文备份.rar inner.rar empty.rar rows.rar)
   record_tree "$src"
   local work_before
   work_before="$(work_state "$work")"
@@ -39,6 +41,7 @@ tree_case() {
   check_archive "$out/中文备份.rar" "$src/中文备份.bak"
   check_archive "$out/inner.rar" "$src/old.bak/inner.bak"
   check_archive "$out/empty.rar" "$src/empty.bak"
+  check_archive "$out/rows.rar" "$src/a/rows.bak"
   only_sound_archives "$out"
   assert_responsive
 

@@ -1,0 +1,204 @@
+#include "archivewriter.h"
+
+#include "paralleldeflater.h"
+#include "wholefile.h"
+
+#include <quazip.h>
+#include <quazipnewinfo.h>
+#include <zip.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextCodec>
+
+#include <algorithm>
+
+namespace {
+
+constexpr qint64 kPieceSize = 4096;
+// From this size on the entry needs ZIP64 fields, or streaming readers reject it.
+constexpr qint64 kZip64Threshold = 0xFFFFFFFFLL;
+// "Made by" ZIP 3.0, as QuaZip writes it.
+constexpr uLong kVersionMadeBy = 0x1E;
+
+bool isAscii(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// The most that Deflate can make of size bytes: zlib's compressBound in 64 bits (its uLong
+// has 32 on Windows), plus the marker that ends each block on a byte boundary.
+qint64 deflateBound(qint64 size)
+{
+    const qint64 blocks = size / ParallelDeflater::kBlockSize + 1;
+    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + 16 * blocks;
+}
+
+// What tells that a source changed while it was read.
+struct SourceState
+{
+    explicit SourceState(const QString &path)
+    {
+        const QFileInfo info(path);
+        size = info.size();
+        modified = info.lastModified();
+    }
+    bool operator==(const SourceState &other) const
+    {
+        return size == other.size && modified == other.modified;
+    }
+    qint64 size;
+    QDateTime modified;
+};
+
+zip_fileinfo zipInfo(const QuaZipNewInfo &info)
+{
+    zip_fileinfo zipInfo{};
+    const QDate date = info.dateTime.date();
+    const QTime time = info.dateTime.time();
+    zipInfo.tmz_date.tm_year = uInt(date.year());
+    zipInfo.tmz_date.tm_mon = uInt(date.month() - 1);
+    zipInfo.tmz_date.tm_mday = uInt(date.day());
+    zipInfo.tmz_date.tm_hour = uInt(time.hour());
+    zipInfo.tmz_date.tm_min = uInt(time.minute());
+    zipInfo.tmz_date.tm_sec = uInt(time.second());
+    zipInfo.internal_fa = uLong(info.internalAttr);
+    zipInfo.external_fa = uLong(info.externalAttr);
+    return zipInfo;
+}
+
+} // namespace
+
+ArchiveWriter::ArchiveWriter(int compressors, Cancelled cancelled)
+    : m_compressors(compressors)
+    , m_cancelled(std::move(cancelled))
+{
+}
+
+int ArchiveWriter::defaultCompressors()
+{
+    const int cpus = ParallelDeflater::availableCpus();
+    return cpus > 1 ? cpus : 0;
+}
+
+bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath, const Progress &progress)
+{
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly))
+        return false;
+    QDir().mkpath(QFileInfo(archivePath).absolutePath());
+    WholeFile file(archivePath);
+    if (!file.open())
+        return false;
+
+    QuaZip zip(&file.device());
+    zip.setAutoClose(false);
+    zip.setUtf8Enabled(!isAscii(QFileInfo(sourcePath).fileName()));
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    m_progress = progress;
+    m_archive = &file.device();
+    m_read = 0;
+    const bool written = writeEntry(zip, source);
+    zip.close();
+    const qint64 archiveSize = file.device().size();
+    m_archive = nullptr;
+    if (!written || zip.getZipError() != 0 || !file.commit(m_cancelled))
+        return false;
+    if (m_read > 0)
+        progress(m_read, archiveSize);
+    return true;
+}
+
+bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
+{
+    const SourceState atOpening(source.fileName());
+    // Decided from what the entry may become: incompressible data just under 4 GiB
+    // deflates past it.
+    if (!openEntry(zip, source, deflateBound(atOpening.size) >= kZip64Threshold))
+        return false;
+    ParallelDeflater deflater(m_compressors);
+    if (!copy(source, zip, deflater))
+        return false;
+    // A backup still being written (or rewritten) would be archived as a mix of states.
+    if (m_read != atOpening.size || !(SourceState(source.fileName()) == atOpening))
+        return false;
+    return zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) == ZIP_OK;
+}
+
+// The entry takes the raw Deflate stream: its CRC and 64-bit size are given at its close.
+bool ArchiveWriter::openEntry(QuaZip &zip, const QFile &source, bool zip64)
+{
+    const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
+    const zip_fileinfo fileInfo = zipInfo(info);
+    const QByteArray name = zip.isUtf8Enabled() ? info.name.toUtf8()
+                                                : zip.getFileNameCodec()->fromUnicode(info.name);
+    zipSetFlags(zip.getZipFile(), ZIP_WRITE_DATA_DESCRIPTOR);
+    return zipOpenNewFileInZip4_64(zip.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0,
+                                   nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
+                                   8, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                   (uLong(zip.getOsCode()) << 8) | kVersionMadeBy, 0, zip64 ? 1 : 0)
+        == ZIP_OK;
+}
+
+// Reads the source in pieces into blocks; a full block goes to the deflater only once the
+// next piece shows it is not the last, so that the last block always ends the stream.
+bool ArchiveWriter::copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater)
+{
+    QByteArray block(ParallelDeflater::kBlockSize, Qt::Uninitialized);
+    int filled = 0;
+    bool atEnd = source.atEnd();
+    while (!atEnd) {
+        if (m_cancelled())
+            return false;
+        if (filled == block.size()) {
+            if (!pushBlock(zip, deflater, block, false))
+                return false;
+            block = QByteArray(ParallelDeflater::kBlockSize, Qt::Uninitialized);
+            filled = 0;
+        }
+        const qint64 count = source.read(block.data() + filled, std::min<qint64>(kPieceSize, block.size() - filled));
+        if (count <= 0)
+            return false;
+        filled += int(count);
+        m_read += count;
+        atEnd = source.atEnd();
+        if (!writeReady(zip, deflater, false))
+            return false;
+        if (!atEnd)
+            m_progress(m_read, m_archive->pos());
+    }
+    block.truncate(filled);
+    return pushBlock(zip, deflater, block, true) && writeReady(zip, deflater, true)
+        && !deflater.failed() && deflater.inputSize() == m_read;
+}
+
+bool ArchiveWriter::pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last)
+{
+    // Memory stays bounded: the oldest blocks are written out before another goes in.
+    while (deflater.full()) {
+        if (!writeNext(zip, deflater))
+            return false;
+    }
+    deflater.push(block, last);
+    return true;
+}
+
+// Writes the outputs that are done, or with all every output still to come.
+bool ArchiveWriter::writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all)
+{
+    while (deflater.inFlight() > 0 && (all || deflater.nextReady())) {
+        if (!writeNext(zip, deflater))
+            return false;
+    }
+    return true;
+}
+
+bool ArchiveWriter::writeNext(QuaZip &zip, ParallelDeflater &deflater)
+{
+    const QByteArray output = deflater.takeNext();
+    return !deflater.failed()
+        && zipWriteInFileInZip(zip.getZipFile(), output.constData(), uint(output.size())) == ZIP_OK;
+}

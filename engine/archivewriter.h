@@ -1,0 +1,55 @@
+#ifndef ARCHIVEWRITER_H
+#define ARCHIVEWRITER_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+class ParallelDeflater;
+class QFile;
+class QFileDevice;
+class QuaZip;
+
+// Writes one source file as the single Deflate entry of a ZIP archive of its own. The
+// archive is written under a temporary name and put in place only whole (WholeFile), so
+// an older archive of that name stays until then, and for good if anything fails. The
+// Deflate stream is made block by block on several threads (ParallelDeflater); this
+// thread alone reads the source and writes the archive.
+class ArchiveWriter
+{
+public:
+    // Called for each piece of at most 4096 bytes read from the source, with the bytes read
+    // so far and the archive's size so far. The last piece's call comes only once the
+    // archive is in place, with its final size.
+    using Progress = std::function<void(qint64 sourceRead, qint64 archiveBytes)>;
+    // Asked between pieces: true ends the archive as a failed one.
+    using Cancelled = std::function<bool()>;
+
+    // compressors: threads for a source of more than one block; 0 deflates on this thread.
+    ArchiveWriter(int compressors, Cancelled cancelled);
+
+    // The compressors for this machine: one for each CPU the process may use, none on one.
+    static int defaultCompressors();
+
+    // False on any failure, also for a source that changed while it was read (its size or
+    // modification time, or the bytes read, differ at the end from the start).
+    bool write(const QString &sourcePath, const QString &archivePath, const Progress &progress);
+
+private:
+    bool writeEntry(QuaZip &zip, QFile &source);
+    bool openEntry(QuaZip &zip, const QFile &source, bool zip64);
+    bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
+    bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);
+    bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
+    static bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
+
+    const int m_compressors;
+    const Cancelled m_cancelled;
+    // The archive being written and what has been read of its source.
+    Progress m_progress;
+    QFileDevice *m_archive = nullptr;
+    qint64 m_read = 0;
+};
+
+#endif // ARCHIVEWRITER_H
