@@ -1,17 +1,20 @@
-// Measures one run-now job through CompressTask against the single-core limit (a bare zlib
-// level-6 Deflate pass over the same bytes), with a receiver on the main thread's event loop
-// that does what the window's progress slot does.
+// Measures one run-now job through CompressTask beside a single zlib level-6 Deflate stream
+// over the same bytes, with a receiver that takes the progress reports the way the window
+// does: straight into a ProgressMailbox on the worker's thread, emptied once a frame here.
 //
-//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, MiB, peak RSS, queue peak
-//   halcyonbench zlib FILE                   one Deflate pass; prints seconds
-//   halcyonbench floor FILE OUTPUT           the same, plus CRC-32 and OUTPUT written and committed
+//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, sizes, CPU time, peak RSS
+//   halcyonbench zlib FILE                   one Deflate stream on this thread; seconds, size
 //   halcyonbench log ROWS [BURST]            the window's monitor log taking ROWS archive rows,
 //                                            BURST rows to an event-loop pass (default 50)
 // Every figure is printed as "key=value" on a line of its own, for ./bench to collect.
 
+#include "archivewriter.h"
 #include "compresstask.h"
+#include "progressmailbox.h"
 #include "vesper.h"
-#include "wholefile.h"
+
+#include <quazip.h>
+#include <quazipfileinfo.h>
 
 #include <QApplication>
 #include <QDirIterator>
@@ -24,6 +27,8 @@
 #include <QTimer>
 
 #include <zlib.h>
+
+#include <sys/resource.h>
 
 #include <atomic>
 #include <cstdio>
@@ -49,81 +54,150 @@ qint64 peakRssKiB()
     return statusKiB("VmHWM:");
 }
 
-void print(const char *key, double value)
+// User and system time of this thread (RUSAGE_THREAD) or of the process, ended threads included.
+double cpuSeconds(int who)
 {
-    std::printf("%s=%.6g\n", key, value);
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Stands in for the window: one bar and one size text for the newest archive.
+void print(const char *key, double value)
+{
+    std::printf("%s=%.12g\n", key, value);
+}
+
+// Stands in for the window's monitor log (MonitorList): one bar and one size text for the
+// newest archive, fed from the mailbox once a frame.
 class ProgressReceiver : public QObject
 {
     Q_OBJECT
 public:
-    std::atomic<qint64> emitted{0};
-    qint64 received = 0;
-    qint64 peakQueued = 0;
-    qint64 archives = 0;
-
-    void recvMessage(const QString &) { ++archives; }
-    void recvProgress(int value, double bytes)
+    ProgressReceiver()
     {
-        ++received;
-        peakQueued = std::max(peakQueued, emitted.load() - received + 1);
-        m_bar.setValue(value);
-        m_size.setText(QString::number(bytes, 'f', 2) + QStringLiteral(" MB"));
+        m_frame.setSingleShot(true);
+        m_frame.setInterval(16);
+        connect(&m_frame, &QTimer::timeout, this, &ProgressReceiver::showFrame);
     }
 
+    // The worker's thread.
+    void beginRow() { m_mailbox.beginRow(); }
+    void report(int value, double mebibytes)
+    {
+        ++reports;
+        if (m_mailbox.post(value, mebibytes))
+            QMetaObject::invokeMethod(this, &ProgressReceiver::startFrame, Qt::QueuedConnection);
+    }
+
+    // This thread.
+    void appendRow(const QString &)
+    {
+        ++m_rows;
+        takeReports();
+        startFrame();
+    }
+    void takeReports()
+    {
+        for (const ProgressMailbox::Report &report : m_mailbox.take(m_rows)) {
+            ++shown;
+            m_bar.setValue(report.value);
+            m_size.setText(QString::number(report.mebibytes, 'f', 2) + QStringLiteral(" MB"));
+        }
+    }
+
+    std::atomic<qint64> reports{0};
+    qint64 shown = 0;
+    qint64 frames = 0;
+
 private:
+    void startFrame()
+    {
+        if (!m_frame.isActive())
+            m_frame.start();
+    }
+    void showFrame()
+    {
+        ++frames;
+        takeReports();
+    }
+
+    ProgressMailbox m_mailbox;
+    QTimer m_frame;
     QProgressBar m_bar;
     QLabel m_size;
+    int m_rows = 0;
 };
+
+// The entries' compressed sizes, for comparing with the single stream's.
+qint64 entryBytes(const QString &archivePath)
+{
+    QuaZip zip(archivePath);
+    if (!zip.open(QuaZip::mdUnzip))
+        return -1;
+    qint64 bytes = 0;
+    for (const QuaZipFileInfo64 &info : zip.getFileInfoList64())
+        bytes += qint64(info.compressedSize);
+    return bytes;
+}
 
 int runJob(const QString &sourceDir, const QString &outputDir)
 {
     CompressTask task;
     ProgressReceiver receiver;
-    QObject::connect(&task, &CompressTask::sendMessage, &receiver, &ProgressReceiver::recvMessage);
-    if (!qEnvironmentVariableIsSet("BENCH_NO_RECEIVER"))
-        QObject::connect(&task, &CompressTask::sendProgress, &receiver, &ProgressReceiver::recvProgress);
-    // Counts on the worker's side, as each report leaves.
-    QObject::connect(&task, &CompressTask::sendProgress, &task, [&receiver] { ++receiver.emitted; },
+    QObject::connect(&task, &CompressTask::sendMessage, &receiver, &ProgressReceiver::beginRow,
                      Qt::DirectConnection);
+    QObject::connect(&task, &CompressTask::sendMessage, &receiver, &ProgressReceiver::appendRow);
+    QObject::connect(&task, &CompressTask::sendProgress, &receiver, &ProgressReceiver::report,
+                     Qt::DirectConnection);
+    // The job's own thread: reading, writing, progress; the compressors have ended by then.
+    std::atomic<double> jobThreadCpu{0};
+    QObject::connect(&task, &CompressTask::sendTaskFinished, &task,
+                     [&jobThreadCpu] { jobThreadCpu = cpuSeconds(RUSAGE_THREAD); }, Qt::DirectConnection);
+    QObject::connect(&task, &CompressTask::sendTaskFinished, &receiver, &ProgressReceiver::takeReports);
     QObject::connect(&task, &CompressTask::sendTaskFinished, qApp, &QCoreApplication::quit);
 
+    const double processCpu0 = cpuSeconds(RUSAGE_SELF);
+    const double mainCpu0 = cpuSeconds(RUSAGE_THREAD);
     QElapsedTimer timer;
     timer.start();
     task.startTask(sourceDir, QStringLiteral(".bak"), false, QString(), outputDir);
     qApp->exec();
     task.wait();
     const double seconds = timer.nsecsElapsed() / 1e9;
+    const double processCpu = cpuSeconds(RUSAGE_SELF) - processCpu0;
+    const double mainCpu = cpuSeconds(RUSAGE_THREAD) - mainCpu0;
 
+    qint64 archives = 0;
     qint64 archiveBytes = 0;
-    QDirIterator archives(outputDir, {QStringLiteral("*.rar")}, QDir::Files);
-    while (archives.hasNext()) {
-        archives.next();
-        archiveBytes += archives.fileInfo().size();
+    qint64 entriesBytes = 0;
+    QDirIterator found(outputDir, {QStringLiteral("*.rar")}, QDir::Files);
+    while (found.hasNext()) {
+        found.next();
+        ++archives;
+        archiveBytes += found.fileInfo().size();
+        entriesBytes += entryBytes(found.filePath());
     }
     print("job_seconds", seconds);
-    print("archives", double(receiver.archives));
+    print("compressors", ArchiveWriter::defaultCompressors());
+    print("archives", double(archives));
     print("archive_bytes", double(archiveBytes));
-    print("progress_emitted", double(receiver.emitted.load()));
-    print("progress_received", double(receiver.received));
-    print("peak_queued", double(receiver.peakQueued));
+    print("entry_bytes", double(entriesBytes));
+    print("process_cpu_seconds", processCpu);
+    print("job_thread_cpu_seconds", jobThreadCpu);
+    print("main_thread_cpu_seconds", mainCpu);
+    print("progress_reports", double(receiver.reports.load()));
+    print("progress_shown", double(receiver.shown));
+    print("frames", double(receiver.frames));
     print("peak_rss_kib", double(peakRssKiB()));
     return 0;
 }
 
-// With an output path, also what any archive of the stream costs besides: the CRC-32 of the
-// data, and the stream written and committed to disk (flushed, fsync'd, renamed).
-int runZlib(const QString &path, const QString &outputPath = QString())
+int runZlib(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return 1;
-    WholeFile output(outputPath.isEmpty() ? QStringLiteral("unused") : outputPath);
-    if (!outputPath.isEmpty() && !output.open())
-        return 1;
-    uLong crc = crc32(0L, Z_NULL, 0);
     z_stream stream{};
     if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return 1;
@@ -137,28 +211,17 @@ int runZlib(const QString &path, const QString &outputPath = QString())
         const int flush = count <= 0 ? Z_FINISH : Z_NO_FLUSH;
         stream.next_in = reinterpret_cast<Bytef *>(in.data());
         stream.avail_in = uInt(std::max<qint64>(count, 0));
-        if (!outputPath.isEmpty())
-            crc = crc32(crc, stream.next_in, stream.avail_in);
         int result;
         do {
             stream.next_out = reinterpret_cast<Bytef *>(out.data());
             stream.avail_out = uInt(out.size());
             result = deflate(&stream, flush);
             compressed += out.size() - stream.avail_out;
-            if (!outputPath.isEmpty())
-                output.device().write(out.constData(), out.size() - stream.avail_out);
         } while (stream.avail_out == 0);
         if (flush == Z_FINISH || result == Z_STREAM_END)
             break;
     }
     deflateEnd(&stream);
-    if (!outputPath.isEmpty()) {
-        if (!output.commit())
-            return 1;
-        print("floor_seconds", timer.nsecsElapsed() / 1e9);
-        print("floor_crc", double(crc));
-        return 0;
-    }
     print("zlib_seconds", timer.nsecsElapsed() / 1e9);
     print("zlib_bytes", double(compressed));
     return 0;
@@ -230,11 +293,9 @@ int main(int argc, char **argv)
         return runJob(args[2], args[3]);
     if (args.size() == 3 && args[1] == QLatin1String("zlib"))
         return runZlib(args[2]);
-    if (args.size() == 4 && args[1] == QLatin1String("floor"))
-        return runZlib(args[2], args[3]);
     if ((args.size() == 3 || args.size() == 4) && args[1] == QLatin1String("log"))
         return runLog(args[2].toInt(), args.value(3, QStringLiteral("50")).toInt());
-    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | floor FILE OUTPUT | log ROWS [BURST]\n";
+    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | log ROWS [BURST]\n";
     return 2;
 }
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Run-now jobs through the real window on the virtual screen $DISPLAY, timed from the key
 # press on 立即执行 to the archive's rename into place (the commit), each in a fresh window.
-#   window-job.sh PROGRAM SOURCE_DIR OUTPUT_DIR ARCHIVE_NAME
+#   window-job.sh PROGRAM SOURCE_DIR OUTPUT_DIR ARCHIVE_NAME [CPU_LIST]
+# With CPU_LIST the program runs on those CPUs only (taskset -c), and makes its threads for them.
 # Prints as key=value lines job_seconds, the window's peak_rss_kib, and the CPU seconds that
 # its GUI thread (gui_cpu_seconds) and the whole process (process_cpu_seconds) spent on the job.
 set -euo pipefail
-program="$(realpath "$1")" src="$2" out="$3" archive="$4"
+program="$(realpath "$1")" src="$2" out="$3" archive="$4" cpus="${5:-}"
 work="$(mktemp -d)"
 pid="" watcher=""
 trap 'kill $pid $watcher 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -14,7 +15,9 @@ rm -rf "$out"
 mkdir -p "$out"
 printf '%s' "$src" >"$work/filepath.ini"
 printf '%s' "$out" >"$work/CompressFileFath.ini"
-(cd "$work" && exec env QT_QPA_PLATFORM=xcb LANG=zh_CN.UTF-8 "$program") >"$work/log" 2>&1 &
+pin=()
+[ -z "$cpus" ] || pin=(taskset -c "$cpus")
+(cd "$work" && exec env QT_QPA_PLATFORM=xcb LANG=zh_CN.UTF-8 "${pin[@]}" "$program") >"$work/log" 2>&1 &
 pid=$!
 window="$(timeout 60 xdotool search --sync --onlyvisible --pid "$pid" --name '^Halcyon' | head -n 1)"
 [ -n "$window" ] || { cat "$work/log" >&2; echo "the window did not appear" >&2; exit 1; }
