@@ -1,8 +1,10 @@
 ; Installer of the Windows program, written by tools/windows/package.sh:
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the portable zip> -DFILES=<files.nsh>
-;            -DUNFILES=<unfiles.nsh> -DICON=<halcyon.ico> -DOUTFILE=<setup.exe> halcyon.nsi
+;            -DUNFILES=<unfiles.nsh> -DLICENSE_PAGE=<license.txt> -DICON=<halcyon.ico>
+;            -DOUTFILE=<setup.exe> halcyon.nsi
 ; FILES installs every file of STAGE and UNFILES deletes exactly those, so the uninstaller
-; removes what was installed and nothing else.
+; removes what was installed and nothing else. Neither starts while the installed
+; halcyon.exe runs: silent (/S), they exit with 2 and change nothing.
 
 Unicode true
 ; Debian's Wine runs 64-bit programs only, and the program is 64-bit anyway.
@@ -24,12 +26,55 @@ ShowUninstDetails show
 !include "MUI2.nsh"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_LICENSE "${LICENSE_PAGE}"
+; The folder is known only once chosen: check there for a running program.
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckNotRunning
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "SimpChinese"
 !insertmacro MUI_LANGUAGE "English"
+
+LangString RUNNING ${LANG_SIMPCHINESE} "${APPNAME} 正在运行（$INSTDIR\halcyon.exe）。$\r$\n请先关闭它的窗口，再点“重试”。"
+LangString RUNNING ${LANG_ENGLISH} "${APPNAME} is running ($INSTDIR\halcyon.exe).$\r$\nClose its window, then choose Retry."
+
+; A running program keeps halcyon.exe (and its DLLs) open, and NSIS would skip the files it
+; cannot replace or delete and still report success. Windows refuses to open a running
+; program's file for writing, Wine too: that is the test. Interactive: retry or cancel
+; (exit code 1); silent: exit code 2, nothing changed.
+!macro CHECK_NOT_RUNNING UN
+Function ${UN}CheckNotRunning
+  retry:
+  IfFileExists "$INSTDIR\halcyon.exe" 0 done
+  ClearErrors
+  FileOpen $0 "$INSTDIR\halcyon.exe" a
+  IfErrors running
+  FileClose $0
+  Goto done
+  running:
+  IfSilent 0 ask
+  SetErrorLevel 2
+  Quit
+  ask:
+  MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(RUNNING)" IDRETRY retry
+  SetErrorLevel 1
+  Quit
+  done:
+FunctionEnd
+!macroend
+!insertmacro CHECK_NOT_RUNNING ""
+!insertmacro CHECK_NOT_RUNNING "un."
+
+Function .onInit
+  ; Silent, no page is shown: the folder is known now (the default, the registry or /D=).
+  IfSilent 0 +2
+  Call CheckNotRunning
+FunctionEnd
+
+Function un.onInit
+  Call un.CheckNotRunning
+FunctionEnd
 
 Section "Install"
   SetRegView 64
