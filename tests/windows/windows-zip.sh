@@ -1,6 +1,6 @@
 # The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
 # loads every file of the folder and nothing else of ours, archives a run-now job, and
-# exits with 0 when its window is closed.
+# exits with 0 when its window is closed; a job whose older archive another program holds.
 #   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
@@ -27,6 +27,28 @@ portable_case() {
   [ "$(work_state "$work")" = "$before" ] || fail "the working directory changed: $(ls -A "$work")"
 }
 
+# The older Nightly.rar is held open by another program across the job's commit, as a
+# virus scanner or a backup agent holds it: the new archive takes its place once it lets go.
+held_archive_case() {
+  local work="$CASE_DIR/work" holder="$CASE_DIR/holdfile.exe"
+  mkdir -p "$work"
+  x86_64-w64-mingw32-gcc-posix -municode -O2 -o "$holder" "$win_source/tests/windows/holdfile.c" ||
+    fail "cannot build holdfile.exe"
+  new_wineprefix
+  prepare_job "$work"
+  mkdir -p "$JOB_OUT"
+  echo "older archive" >"$JOB_OUT/Nightly.rar"
+  start_wine "$work" "$WIN_APP/halcyon.exe"
+  wine "$holder" "Z:$JOB_OUT/Nightly.rar" 4000 >"$CASE_DIR/holder.log" 2>&1 &
+  CASE_PIDS+=($!)
+  wait_until 30 grep -q "^held" "$CASE_DIR/holder.log" || fail "holdfile.exe did not take the older archive"
+  # Nightly.BAK comes first in the walk, so the next archive waits for its commit.
+  run_job
+  grep -q "^released" "$CASE_DIR/holder.log" || fail "the archive was replaced while held: Wine did not refuse it"
+  close_exits_zero
+}
+
 start_xvfb
 run_case portable-zip portable_case
+run_case held-archive held_archive_case
 finish

@@ -7,7 +7,8 @@ WIN_SETUP="$win_source/dist/halcyon-$2-setup.exe"
 [ -f "$WIN_ZIP" ] && [ -f "$WIN_SETUP" ] ||
   { echo "SKIP: no $WIN_ZIP or $WIN_SETUP: build them with tools/windows/package.sh" >&2; exit 77; }
 . "$win_source/tools/ensure-deps.sh"
-ensure_packages wine wine64 xvfb xauth xdotool x11-utils unzip python3-pefile libarchive-tools p7zip-full
+ensure_packages wine wine64 xvfb xauth xdotool x11-utils unzip python3-pefile libarchive-tools p7zip-full \
+  gcc-mingw-w64-x86-64-posix
 ensure_locale zh_CN
 
 # The program that lib.sh knows is Wine; WIN_APP/halcyon.exe is what Wine runs.
