@@ -19,9 +19,9 @@ class QuaZip;
 class ArchiveWriter
 {
 public:
-    // Called for each piece of at most 4096 bytes read from the source, with the bytes read
-    // so far and the archive's size so far. The last piece's call comes only once the
-    // archive is in place, with its final size.
+    // Called for each piece of 4096 bytes (the last may be shorter) read from the source,
+    // with the bytes read so far and the archive's size so far. The last piece's call comes
+    // only once the archive is in place, with its final size.
     using Progress = std::function<void(qint64 sourceRead, qint64 archiveBytes)>;
     // Asked between pieces: true ends the archive as a failed one.
     using Cancelled = std::function<bool()>;
@@ -40,6 +40,7 @@ private:
     bool writeEntry(QuaZip &zip, QFile &source);
     bool openEntry(QuaZip &zip, const QFile &source, bool zip64);
     bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
+    void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);
     bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
     static bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
