@@ -25,7 +25,7 @@ timeout 20 xdotool windowfocus --sync "$window"
 xdotool key Tab # from the path field to 立即执行
 sleep 1         # settle: the first paint is not part of the job
 
-# QSaveFile links a new archive into place (create) or renames over an older one (moved_to).
+# The archive is renamed into place from its temporary name beside it (moved_to).
 # CPU ticks of /proc/PID/stat or /proc/PID/task/TID/stat: user + system time.
 ticks() { sed -E 's/.*\) //' "$1" | awk '{ print $12 + $13 }'; }
 tick=$(getconf CLK_TCK)
