@@ -10,6 +10,7 @@
 
 #include "archivewriter.h"
 #include "compresstask.h"
+#include "monitorlist.h"
 #include "progressmailbox.h"
 #include "vesper.h"
 
@@ -77,7 +78,7 @@ public:
     ProgressReceiver()
     {
         m_frame.setSingleShot(true);
-        m_frame.setInterval(16);
+        m_frame.setInterval(MonitorList::kFrameMs);
         connect(&m_frame, &QTimer::timeout, this, &ProgressReceiver::showFrame);
     }
 

@@ -2,15 +2,6 @@
 
 #include <QAbstractItemDelegate>
 
-namespace {
-
-// A shown percentage or size is never older than this. Ten frames a second are smooth
-// enough for a progress bar, and on a server with one CPU each frame's painting is time
-// taken from the job.
-constexpr int kFrameMs = 100;
-
-} // namespace
-
 MonitorList::MonitorList(QWidget *parent)
     : QListWidget(parent)
 {
