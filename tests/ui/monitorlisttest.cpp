@@ -35,7 +35,10 @@ void MonitorListTest::addRows(MonitorList *list, int rows)
 // tallest: the most the list was high, which bounds the row widgets ever needed.
 void MonitorListTest::verifyRows(MonitorList *list, int tallest)
 {
-    QTest::qWait(40); // a layout and a frame
+    // Rows join the list at its next frame, and the layout that places their widgets
+    // follows; a busy machine may be slow to get to either.
+    QTRY_COMPARE(list->count(), list->rowCount());
+    QTest::qWait(40);
     const QRect sight = list->viewport()->rect();
     int shown = 0;
     for (int i = 0; i < list->count(); ++i) {
