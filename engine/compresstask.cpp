@@ -3,7 +3,9 @@
 #include "archivewriter.h"
 #include "treewalk.h"
 
+#include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -25,7 +27,7 @@ int percentage(qint64 copied, qint64 total)
 
 CompressTask::CompressTask(QObject *parent)
     : QThread(parent)
-    , m_clock([] { return QTime::currentTime(); })
+    , m_clock([] { return QDateTime::currentDateTime(); })
 {
 }
 
@@ -50,9 +52,10 @@ void CompressTask::startTask(const QString &sourceDir, const QString &suffix, bo
     m_stopRequested = false;
     m_abortRequested = false;
     m_outputDir = outputDir.endsWith(QLatin1Char('/')) ? outputDir : outputDir + QLatin1Char('/');
-    m_latch.clear();
     if (!runTime.isEmpty())
-        m_latch.setRunTime(runTime);
+        m_runTime = QTime::fromString(runTime, QStringLiteral("h:mm"));
+    if (!unattended)
+        m_resumeFrom = QDateTime();
     start(QThread::InheritPriority);
 }
 
@@ -83,6 +86,23 @@ void CompressTask::setClock(Clock clock)
     m_clock = std::move(clock);
 }
 
+void CompressTask::resumeFrom(const QDateTime &lastSlot)
+{
+    m_resumeFrom = lastSlot;
+}
+
+QString CompressTask::lockPath(const QString &outputDir)
+{
+    return QDir(outputDir).filePath(QStringLiteral(".halcyon.lock"));
+}
+
+bool CompressTask::outputBusy(const QString &outputDir)
+{
+    QLockFile lock(lockPath(outputDir));
+    lock.setStaleLockTime(0);
+    return !lock.tryLock(0) && lock.error() == QLockFile::LockFailedError;
+}
+
 void CompressTask::run()
 {
     if (m_unattended)
@@ -93,7 +113,17 @@ void CompressTask::run()
 
 void CompressTask::runNow()
 {
+    QLockFile lock(lockPath(m_outputDir));
+    if (!lockOutput(lock, false)) {
+        m_idle = 1;
+        if (!aborted()) {
+            emit sendOutputBusy(m_outputDir);
+            emit sendTaskFinished();
+        }
+        return;
+    }
     scanAndArchive(m_sourceDir, m_suffix);
+    lock.unlock();
     if (aborted()) {
         m_idle = 1;
         return;
@@ -106,9 +136,16 @@ void CompressTask::runNow()
 
 void CompressTask::runUnattended()
 {
+    startSchedule();
     while (!m_stopRequested && !aborted()) {
-        if (m_latch.due(m_clock())) {
+        const QDateTime slot = m_schedule.take(m_clock());
+        if (slot.isValid()) {
+            emit sendLastSlot(slot);
+            QLockFile lock(lockPath(m_outputDir));
+            if (!lockOutput(lock, true))
+                break;
             scanAndArchive(m_sourceDir, m_suffix);
+            lock.unlock();
             if (aborted())
                 break;
             if (!m_found) {
@@ -121,6 +158,38 @@ void CompressTask::runUnattended()
         pause();
     }
     m_idle = 1;
+}
+
+void CompressTask::startSchedule()
+{
+    const QDateTime now = m_clock();
+    if (m_resumeFrom.isValid()) {
+        m_schedule.resume(m_runTime, m_resumeFrom, now, now.addSecs(kCatchUpDelaySecs));
+        // A schedule that ran before goes on through an empty night, as after a run that
+        // found files: nobody is there to switch it on again.
+        m_found = true;
+    } else {
+        m_schedule.start(m_runTime, now);
+    }
+    m_resumeFrom = QDateTime();
+    emit sendLastSlot(m_schedule.lastSlot());
+}
+
+// A lock that cannot even be made (an output directory that cannot be created) does not stop
+// the job: its archives then fail one by one, each with its reason.
+bool CompressTask::lockOutput(QLockFile &lock, bool waitForIt)
+{
+    QDir().mkpath(m_outputDir);
+    // Only a lock whose process is gone is stale, however long a job takes.
+    lock.setStaleLockTime(0);
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError)
+            return true;
+        if (!waitForIt || m_stopRequested || aborted())
+            return false;
+        pause();
+    }
+    return true;
 }
 
 void CompressTask::pause()

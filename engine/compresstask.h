@@ -1,16 +1,18 @@
 #ifndef COMPRESSTASK_H
 #define COMPRESSTASK_H
 
-#include "dailylatch.h"
+#include "dailyschedule.h"
 
 #include <QMutex>
 #include <QString>
 #include <QThread>
-#include <QTime>
+#include <QDateTime>
 #include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
+
+class QLockFile;
 
 // The one worker thread: archives every file of a tree whose name ends in a suffix,
 // each into a ZIP archive of its own, at once or every day at an "h:mm" minute.
@@ -20,7 +22,7 @@ class CompressTask : public QThread
     Q_OBJECT
 
 public:
-    using Clock = std::function<QTime()>;
+    using Clock = std::function<QDateTime()>;
 
     explicit CompressTask(QObject *parent = nullptr);
     // Ends a running job (discarding the archive in progress) and waits for the thread.
@@ -35,8 +37,17 @@ public:
     // The archive in progress is discarded like a failed one; older archives stay.
     void abort();
 
-    // The unattended loop reads the time of day through this; tests drive it.
+    // The unattended loop reads the local time through this; tests drive it.
     void setClock(Clock clock);
+    // The next unattended start resumes a schedule that last ran lastSlot (before this
+    // program started): a slot that passed since runs once, kCatchUpDelaySecs after it.
+    void resumeFrom(const QDateTime &lastSlot);
+    static constexpr int kCatchUpDelaySecs = 60;
+
+    // The file that keeps two jobs from writing into one output directory at once.
+    static QString lockPath(const QString &outputDir);
+    // True while another job (of this or another process) holds that lock.
+    static bool outputBusy(const QString &outputDir);
 
 signals:
     void sendMessage(const QString &filePath);
@@ -46,6 +57,10 @@ signals:
     void sendTaskFinished();
     // The archive just announced by sendMessage was not written; no older one was touched.
     void sendFailed(const QString &archivePath);
+    // The schedule's last slot, run or passed, to be kept across restarts.
+    void sendLastSlot(const QDateTime &slot);
+    // A job to run now found another job writing into its output directory; it ran nothing.
+    void sendOutputBusy(const QString &outputDir);
 
 protected:
     void run() override;
@@ -53,6 +68,8 @@ protected:
 private:
     void runNow();
     void runUnattended();
+    void startSchedule();
+    bool lockOutput(QLockFile &lock, bool waitForIt);
     void pause();
 
     void scanAndArchive(const QString &directory, const QString &suffix);
@@ -70,7 +87,9 @@ private:
     bool m_unattended = false;
     std::atomic<bool> m_stopRequested{false};
     QString m_outputDir;
-    DailyLatch m_latch;
+    QTime m_runTime;
+    QDateTime m_resumeFrom;
+    DailySchedule m_schedule;
     QString m_archivePath;
 
     // Shared: the abort request and the pause it cuts short.
