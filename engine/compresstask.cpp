@@ -51,6 +51,7 @@ void CompressTask::startTask(const QString &sourceDir, const QString &suffix, bo
     m_unattended = unattended;
     m_stopRequested = false;
     m_abortRequested = false;
+    m_outputBusy = false;
     m_outputDir = outputDir.endsWith(QLatin1Char('/')) ? outputDir : outputDir + QLatin1Char('/');
     if (!runTime.isEmpty())
         m_runTime = QTime::fromString(runTime, QStringLiteral("h:mm"));
@@ -113,17 +114,14 @@ void CompressTask::run()
 
 void CompressTask::runNow()
 {
-    QLockFile lock(lockPath(m_outputDir));
-    if (!lockOutput(lock, false)) {
+    scanAndArchive(m_sourceDir, m_suffix);
+    m_outputLock.reset();
+    if (m_outputBusy && !aborted()) {
         m_idle = 1;
-        if (!aborted()) {
-            emit sendOutputBusy(m_outputDir);
-            emit sendTaskFinished();
-        }
+        emit sendOutputBusy(m_outputDir);
+        emit sendTaskFinished();
         return;
     }
-    scanAndArchive(m_sourceDir, m_suffix);
-    lock.unlock();
     if (aborted()) {
         m_idle = 1;
         return;
@@ -141,12 +139,10 @@ void CompressTask::runUnattended()
         const QDateTime slot = m_schedule.take(m_clock());
         if (slot.isValid()) {
             emit sendLastSlot(slot);
-            QLockFile lock(lockPath(m_outputDir));
-            if (!lockOutput(lock, true))
-                break;
             scanAndArchive(m_sourceDir, m_suffix);
-            lock.unlock();
-            if (aborted())
+            m_outputLock.reset();
+            // Busy only when switched off while it waited for the other job.
+            if (aborted() || m_outputBusy)
                 break;
             if (!m_found) {
                 emit sendNotFoundMessage();
@@ -175,20 +171,28 @@ void CompressTask::startSchedule()
     emit sendLastSlot(m_schedule.lastSlot());
 }
 
-// A lock that cannot even be made (an output directory that cannot be created) does not stop
-// the job: its archives then fail one by one, each with its reason.
-bool CompressTask::lockOutput(QLockFile &lock, bool waitForIt)
+// Taken before the job's first archive, so that a job that writes nothing leaves no trace.
+// A daily job waits for another job to end; a job to run now gives up. A lock that cannot
+// even be made (an output directory that cannot be created) does not stop the job: its
+// archives then fail one by one, each with its reason.
+bool CompressTask::holdOutput()
 {
+    if (m_outputLock)
+        return true;
     QDir().mkpath(m_outputDir);
+    auto lock = std::make_unique<QLockFile>(lockPath(m_outputDir));
     // Only a lock whose process is gone is stale, however long a job takes.
-    lock.setStaleLockTime(0);
-    while (!lock.tryLock(0)) {
-        if (lock.error() != QLockFile::LockFailedError)
+    lock->setStaleLockTime(0);
+    while (!lock->tryLock(0)) {
+        if (lock->error() != QLockFile::LockFailedError)
             return true;
-        if (!waitForIt || m_stopRequested || aborted())
+        if (!m_unattended || m_stopRequested || aborted()) {
+            m_outputBusy = true;
             return false;
+        }
         pause();
     }
+    m_outputLock = std::move(lock);
     return true;
 }
 
@@ -204,7 +208,7 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
     TreeWalk::Visitor visitor;
     visitor.missingDirectory = [this](const QString &path) { emit sendNoDirMessage(path); };
     visitor.matchingFile = [this, &suffix](const QString &path) { archiveMatch(path, suffix); };
-    visitor.stopped = [this] { return aborted(); };
+    visitor.stopped = [this] { return aborted() || m_outputBusy; };
     TreeWalk(suffix, visitor).walk(directory);
 }
 
@@ -213,6 +217,8 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
 void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
 {
     m_found = true;
+    if (!holdOutput())
+        return;
     QFile source(filePath);
     const bool readable = source.open(QIODevice::ReadOnly);
     m_sourceSize = readable ? source.size() : 0;

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class QLockFile;
 
@@ -69,7 +70,7 @@ private:
     void runNow();
     void runUnattended();
     void startSchedule();
-    bool lockOutput(QLockFile &lock, bool waitForIt);
+    bool holdOutput();
     void pause();
 
     void scanAndArchive(const QString &directory, const QString &suffix);
@@ -90,6 +91,9 @@ private:
     QTime m_runTime;
     QDateTime m_resumeFrom;
     DailySchedule m_schedule;
+    // Held from the job's first archive to its end.
+    std::unique_ptr<QLockFile> m_outputLock;
+    bool m_outputBusy = false;
     QString m_archivePath;
 
     // Shared: the abort request and the pause it cuts short.

@@ -30,6 +30,15 @@ QString chooserStart()
 
 bool PathFile::read(const QString &fileName, QLineEdit *field)
 {
+    QString path;
+    if (!read(fileName, &path))
+        return false;
+    field->setText(path);
+    return true;
+}
+
+bool PathFile::read(const QString &fileName, QString *path)
+{
     // Only a regular file: a FIFO would hold start-up, a device could be read without end.
     if (!QFileInfo(fileName).isFile())
         return false;
@@ -42,7 +51,7 @@ bool PathFile::read(const QString &fileName, QLineEdit *field)
     // The line end that echo, vi or Notepad leave is not part of the path; blanks may be.
     while (bytes.endsWith('\n') || bytes.endsWith('\r'))
         bytes.chop(1);
-    field->setText(fromGbk(std::string(bytes.constData(), size_t(bytes.size()))));
+    *path = fromGbk(std::string(bytes.constData(), size_t(bytes.size())));
     return true;
 }
 

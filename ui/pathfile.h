@@ -10,6 +10,8 @@ class QWidget;
 // as raw GBK bytes: no line end, no key, nothing else.
 namespace PathFile {
 bool read(const QString &fileName, QLineEdit *field);
+// The path alone, for a job with no window; false when the file could not be read.
+bool read(const QString &fileName, QString *path);
 void write(const QString &fileName, const QString &path);
 void choose(QWidget *parent, const QString &fileName, QLineEdit *field);
 }

@@ -6,6 +6,7 @@
 #include "monitorlist.h"
 #include "myitemdrawer.h"
 #include "pathfile.h"
+#include "schedulefile.h"
 #include "warningbox.h"
 
 #include <QCloseEvent>
@@ -14,11 +15,13 @@
 #include <QListView>
 #include <QPalette>
 #include <QPixmap>
+#include <QTimer>
 
 namespace {
 
 const char kSourcePathFile[] = "filepath.ini";
 const char kOutputPathFile[] = "CompressFileFath.ini";
+const char kScheduleFile[] = "schedule.ini";
 const char kSuffix[] = ".bak";
 
 } // namespace
@@ -39,6 +42,8 @@ Vesper::Vesper(QWidget *parent)
     connectControls();
     readSourcePath();
     readOutputPath();
+    // Once the window is up: switching on may have a box to show.
+    QTimer::singleShot(0, this, &Vesper::restoreSchedule);
 }
 
 Vesper::~Vesper()
@@ -89,6 +94,8 @@ void Vesper::connectWorker()
     connect(m_compressTask, &CompressTask::sendFailed, this, &Vesper::recvFailed);
     // The end of every job, also of one switched off, which reports nothing itself.
     connect(m_compressTask, &QThread::finished, this, &Vesper::recvWorkerFinished);
+    connect(m_compressTask, &CompressTask::sendLastSlot, this, &Vesper::recvLastSlot);
+    connect(m_compressTask, &CompressTask::sendOutputBusy, this, &Vesper::recvOutputBusy);
 }
 
 void Vesper::applyBackground()
@@ -139,7 +146,8 @@ void Vesper::on_btnRightNowClicked()
         return showWarning(Messages::emptyOutputDirectory());
     if (m_unattendedOn)
         return showWarning(Messages::unattendedBusy());
-    if (!m_compressTask->isIdle())
+    // Also another program's job, such as a scheduled halcyon --run.
+    if (!m_compressTask->isIdle() || CompressTask::outputBusy(ui.leOutputPath->text()))
         return showWarning(Messages::workerBusy());
     m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
                               ui.leOutputPath->text());
@@ -161,6 +169,41 @@ void Vesper::switchUnattendedOff()
     m_compressTask->stopTask();
 }
 
+// A mode left on when the program ended (closed, a reboot, a sign-out) comes back on,
+// and a slot it missed meanwhile runs once, a minute after this start.
+void Vesper::restoreSchedule()
+{
+    const ScheduleState saved = ScheduleFile::read(QString::fromLatin1(kScheduleFile));
+    if (!saved.on || m_unattendedOn)
+        return;
+    ui.timeEdit->setTime(saved.time);
+    m_lastSlot = saved.lastSlot;
+    switchUnattendedOn(true, saved.lastSlot);
+}
+
+// Written on every change, so that a killed program resumes where it was.
+void Vesper::saveSchedule()
+{
+    ScheduleState state;
+    state.on = m_unattendedOn;
+    state.time = ui.timeEdit->time();
+    state.lastSlot = m_lastSlot;
+    ScheduleFile::write(QString::fromLatin1(kScheduleFile), state);
+}
+
+void Vesper::recvLastSlot(const QDateTime &slot)
+{
+    if (!m_unattendedOn)
+        return;
+    m_lastSlot = slot;
+    saveSchedule();
+}
+
+void Vesper::recvOutputBusy()
+{
+    showWarning(Messages::workerBusy());
+}
+
 void Vesper::showUnattendedOff()
 {
     setPathControlsEnabled(true);
@@ -168,9 +211,10 @@ void Vesper::showUnattendedOff()
     ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/start.png")));
     ui.btnStart->setIconSize(QSize(30, 30));
     ui.btnStart->setText(Messages::switchOn());
+    saveSchedule();
 }
 
-void Vesper::switchUnattendedOn()
+void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
 {
     if (!m_compressTask->isIdle())
         return showWarning(Messages::workerBusy());
@@ -178,13 +222,19 @@ void Vesper::switchUnattendedOn()
         return showWarning(Messages::emptySource());
     if (ui.leOutputPath->text().isEmpty())
         return showWarning(Messages::emptyOutputPath());
+    // A restored schedule does not give up on a job of another program: its daily job
+    // waits for that one to end.
+    if (!restored && CompressTask::outputBusy(ui.leOutputPath->text()))
+        return showWarning(Messages::workerBusy());
 
     ui.btnStart->setIcon(QIcon(QStringLiteral(":/Vesper/Resources/stop.png")));
     ui.btnStart->setIconSize(QSize(30, 30));
     ui.btnStart->setText(Messages::switchOff());
     m_unattendedOn = true;
     setPathControlsEnabled(false);
+    saveSchedule();
     const QString runTime = ui.timeEdit->time().toString(QStringLiteral("h:mm"));
+    m_compressTask->resumeFrom(resumeFrom);
     m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime,
                               ui.leOutputPath->text());
 }

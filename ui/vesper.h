@@ -1,6 +1,7 @@
 #ifndef VESPER_H
 #define VESPER_H
 
+#include <QDateTime>
 #include <QMainWindow>
 
 #include "ui_vesper.h"
@@ -34,6 +35,9 @@ private slots:
     void on_btnStartClicked();
     void recvFailed(const QString &archivePath);
     void recvWorkerFinished();
+    void recvLastSlot(const QDateTime &slot);
+    void recvOutputBusy();
+    void restoreSchedule();
 
 private:
     void applyFlatStyles();
@@ -44,10 +48,12 @@ private:
     bool readOutputPath();
     void switchUnattendedOff();
     void showUnattendedOff();
-    void switchUnattendedOn();
+    void switchUnattendedOn(bool restored = false, const QDateTime &resumeFrom = QDateTime());
+    void saveSchedule();
     void setPathControlsEnabled(bool enabled);
 
     bool m_unattendedOn = false;
+    QDateTime m_lastSlot;
     CompressTask *m_compressTask = nullptr;
     Ui::VesperClass ui;
 };

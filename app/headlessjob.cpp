@@ -1,0 +1,84 @@
+#include "headlessjob.h"
+
+#include "compresstask.h"
+#include "messages.h"
+#include "pathfile.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kSuffix[] = ".bak";
+
+bool readSavedPath(const char *fileName, QString *path)
+{
+    return PathFile::read(QString::fromLatin1(fileName), path) && !path->isEmpty();
+}
+
+} // namespace
+
+// The system's code page, as the window's texts are, so that a Chinese console shows them.
+HeadlessJob::HeadlessJob()
+    : m_out(stdout)
+    , m_err(stderr)
+{
+}
+
+int HeadlessJob::exec()
+{
+    QString source;
+    QString output;
+    if (!readSavedPath("filepath.ini", &source)) {
+        m_err << Messages::emptySource() << " (filepath.ini)" << Qt::endl;
+        return NothingToDo;
+    }
+    if (!readSavedPath("CompressFileFath.ini", &output)) {
+        m_err << Messages::emptyOutputDirectory() << " (CompressFileFath.ini)" << Qt::endl;
+        return NothingToDo;
+    }
+
+    CompressTask task;
+    connectTo(task);
+    task.startTask(source, QString::fromLatin1(kSuffix), false, QString(), output);
+    task.wait();
+    endArchive();
+    if (m_busy)
+        return OutputBusy;
+    if (m_nothingToDo)
+        return NothingToDo;
+    return m_failed > 0 ? SomeFailed : AllArchived;
+}
+
+// Called on the job's thread, which is the only one writing here meanwhile.
+void HeadlessJob::connectTo(CompressTask &task)
+{
+    const auto direct = Qt::DirectConnection;
+    QObject::connect(&task, &CompressTask::sendMessage, &task, [this](const QString &archive) {
+        endArchive();
+        m_archive = archive;
+    }, direct);
+    QObject::connect(&task, &CompressTask::sendFailed, &task, [this](const QString &) {
+        m_archiveFailed = true;
+    }, direct);
+    QObject::connect(&task, &CompressTask::sendNoDirMessage, &task, [this](const QString &directory) {
+        m_err << Messages::noDirectory(directory) << Qt::endl;
+    }, direct);
+    QObject::connect(&task, &CompressTask::sendNotFoundMessage, &task, [this] {
+        m_err << QString(Messages::nothingFound()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
+        m_nothingToDo = true;
+    }, direct);
+    QObject::connect(&task, &CompressTask::sendOutputBusy, &task, [this](const QString &directory) {
+        m_err << directory << ' ' << Messages::workerBusy() << Qt::endl;
+        m_busy = true;
+    }, direct);
+}
+
+void HeadlessJob::endArchive()
+{
+    if (m_archive.isEmpty())
+        return;
+    m_out << m_archive << ' ' << (m_archiveFailed ? Messages::archiveFailed() : QStringLiteral("ok")) << Qt::endl;
+    m_failed += m_archiveFailed ? 1 : 0;
+    m_archive.clear();
+    m_archiveFailed = false;
+}
