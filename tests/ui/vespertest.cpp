@@ -4,6 +4,7 @@
 #include "lineeditpath.h"
 #include "messages.h"
 #include "monitorlist.h"
+#include "schedulefile.h"
 #include "testfiles.h"
 #include "vesper.h"
 
@@ -12,6 +13,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QListWidget>
+#include <QLockFile>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -89,6 +91,8 @@ private slots:
     void missingDirectoryAndNothingFound();
     void longPathIsElided();
     void pathsSurviveRestart();
+    void scheduleRestoredAtStart_data();
+    void scheduleRestoredAtStart();
     void pathFileReadSafely_data();
     void pathFileReadSafely();
     void chooserCancelTouchesNothing();
@@ -175,6 +179,8 @@ void VesperTest::refusals_data()
     QTest::newRow("toggle, busy before fields") << "btnStart" << false << false << "busy" << kWorkerBusy;
     QTest::newRow("run now, switched off mid-job") << "btnRightNowStart" << true << true << "stopping" << kWorkerBusy;
     QTest::newRow("toggle, switched off mid-job") << "btnStart" << true << true << "stopping" << kWorkerBusy;
+    QTest::newRow("run now, another program's job") << "btnRightNowStart" << true << true << "locked" << kWorkerBusy;
+    QTest::newRow("toggle, another program's job") << "btnStart" << true << true << "locked" << kWorkerBusy;
 }
 
 void VesperTest::refusals()
@@ -188,6 +194,9 @@ void VesperTest::refusals()
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
     if (state == "busy")
         startBusyJob();
+    QLockFile otherJob(CompressTask::lockPath(m_dir->filePath("out")));
+    if (state == "locked")
+        QVERIFY(QDir().mkpath("out") && otherJob.tryLock(0));
     if (state == "unattended") {
         // Far from now, so the schedule does not fire during the test.
         widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
@@ -197,7 +206,7 @@ void VesperTest::refusals()
     if (state == "stopping") {
         QVERIFY(makeSparse(m_dir->filePath("busy/zeros.bak"), qint64(3) << 30));
         widget<LineEditPath>("lePath")->setText(m_dir->filePath("busy"));
-        worker()->setClock([] { return QTime(8, 0, 30); }); // the form's 8:00
+        worker()->setClock([] { return QDateTime(QDate::currentDate(), QTime(8, 0, 30)); }); // the form's 8:00
         widget<QPushButton>("btnStart")->click();
         QTRY_COMPARE(m_window->findChild<QListWidget *>("listWidget")->count(), 1);
         // Shown off at once, while the daily job goes on in the background.
@@ -234,6 +243,7 @@ void VesperTest::toggleSwitchesControls()
 
     toggle->click();
     QCOMPARE(toggle->text(), Messages::switchOff());
+    QVERIFY(ScheduleFile::read("schedule.ini").on);
     for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
         QVERIFY2(!widget<QWidget>(name)->isEnabled(), name);
     QVERIFY(widget<QPushButton>("btnRightNowStart")->isEnabled());
@@ -245,6 +255,7 @@ void VesperTest::toggleSwitchesControls()
     for (const char *name : {"timeEdit", "lePath", "leOutputPath"})
         QVERIFY2(widget<QWidget>(name)->isEnabled(), name);
     QCOMPARE(toggle->iconSize(), QSize(30, 30));
+    QVERIFY(!ScheduleFile::read("schedule.ini").on);
     QTRY_VERIFY(worker()->isIdle());
     QTRY_VERIFY(worker()->isFinished());
 }
@@ -252,7 +263,7 @@ void VesperTest::toggleSwitchesControls()
 void VesperTest::scheduleEndingByItselfShowsOff()
 {
     setPaths(m_dir->filePath("src"), m_dir->filePath("out"));
-    worker()->setClock([] { return QTime(8, 0, 30); }); // the form's 8:00
+    worker()->setClock([] { return QDateTime(QDate::currentDate(), QTime(8, 0, 30)); }); // the form's 8:00
     BoxCloser boxes;
     auto *toggle = widget<QPushButton>("btnStart");
     toggle->click();
@@ -398,6 +409,48 @@ void VesperTest::pathsSurviveRestart()
     m_window.reset();
     makeWindow();
     QCOMPARE(widget<LineEditPath>("lePath")->text(), source);
+}
+
+void VesperTest::scheduleRestoredAtStart_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<int>("runs"); // once the catch-up minute is over
+
+    const QTime time(6, 45);
+    auto last = [time](int daysAgo) {
+        return QDateTime(QDate::currentDate().addDays(-daysAgo), time).toUTC().toString(Qt::ISODate).toLatin1();
+    };
+    QTest::newRow("on, nothing missed") << "[daily]\non=1\ntime=6:45\nlast=" + last(0) + "\n" << true << 0;
+    QTest::newRow("on, a slot missed") << "[daily]\non=1\ntime=6:45\nlast=" + last(3) + "\n" << true << 1;
+    QTest::newRow("off, a slot missed") << "[daily]\non=0\ntime=6:45\nlast=" + last(1) + "\n" << false << 0;
+    QTest::newRow("damaged") << QByteArray("[daily]\non=1\ntime=25:99\n\xff\xfe") << false << 0;
+    QTest::newRow("not ours") << QByteArray("on=1\ntime=6:45\n") << false << 0;
+}
+
+void VesperTest::scheduleRestoredAtStart()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, on);
+    QFETCH(int, runs);
+    writeFile("src/x.bak", "x");
+    writeFile("filepath.ini", gbk(m_dir->filePath("src")));
+    writeFile("CompressFileFath.ini", gbk(m_dir->filePath("out")));
+    writeFile("schedule.ini", file);
+
+    // Three hours after the slot, on a clock set before the window restores anything.
+    std::atomic<int> minutes{9 * 60};
+    m_window.reset(new Vesper);
+    worker()->setClock([&minutes] { return QDateTime(QDate::currentDate(), QTime(0, 0).addSecs(minutes * 60)); });
+    m_window->show();
+    QTRY_COMPARE(widget<QPushButton>("btnStart")->text(), on ? Messages::switchOff() : QString("  开启"));
+    QCOMPARE(widget<QTimeEdit>("timeEdit")->time(), on ? QTime(6, 45) : QTime(8, 0));
+    auto *list = m_window->findChild<QListWidget *>("listWidget");
+    QTest::qWait(450);
+    QCOMPARE(list->count(), 0); // not before the catch-up minute
+    minutes = 9 * 60 + 2;
+    QTest::qWait(650);
+    QCOMPARE(list->count(), runs);
 }
 
 void VesperTest::pathFileReadSafely_data()
