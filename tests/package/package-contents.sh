@@ -37,6 +37,8 @@ expect_entry usr/bin/halcyon "-rwxr-xr-x root/root"
 expect_entry usr/share/applications/halcyon.desktop "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/copyright "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/changelog.gz "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/examples/halcyon-run.service "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/examples/halcyon-run.timer "-rw-r--r-- root/root"
 for size in 16 32 48 64 128 256; do
   expect_entry "usr/share/icons/hicolor/${size}x${size}/apps/halcyon.png" "-rw-r--r-- root/root"
 done
@@ -74,6 +76,17 @@ fi
 if command -v readelf >/dev/null && [ -f "$tmp/root/usr/bin/halcyon" ]; then
   runpath="$(readelf -d "$tmp/root/usr/bin/halcyon" | grep -E 'RPATH|RUNPATH')"
   [ -z "$runpath" ] || fail "packaged binary keeps a run path: $runpath"
+fi
+
+# The example units as systemd reads them, started on the packaged binary: any complaint fails.
+examples="$tmp/root/usr/share/doc/halcyon/examples"
+mkdir "$tmp/units"
+sed "s|/usr/bin/halcyon|$tmp/root/usr/bin/halcyon|" "$examples/halcyon-run.service" >"$tmp/units/halcyon-run.service"
+cp "$examples/halcyon-run.timer" "$tmp/units/"
+if verify="$(systemd-analyze verify "$tmp/units/halcyon-run.service" "$tmp/units/halcyon-run.timer" 2>&1)"; then
+  [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+else
+  fail "systemd-analyze verify: $verify"
 fi
 
 # The copyright file: machine-readable, the MIT (Expat) licence with its text. The
