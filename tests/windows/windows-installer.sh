@@ -1,12 +1,15 @@
 # The installer under Wine: /S puts the zip's files under Program Files and registers the
 # uninstaller; the shortcut starts the program in %APPDATA%\Halcyon; the uninstaller /S
-# takes it all away again except the operator's files there. While the installed program
-# runs, both refuse with a non-zero exit code and change nothing.
+# takes it all away again except the operator's files there. The program starts at sign-in
+# (Startup folder) unless installed with /NOSTARTUP. While the installed program runs, both
+# refuse with a non-zero exit code and change nothing.
 #   bash windows-installer.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Halcyon'
 # C:\ but Windows itself and the temporary files.
+# Wine names the folder StartUp, Windows Startup.
+startup_lnk() { find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Startup/Halcyon压缩.lnk'; }
 drive_state() { (cd "$WINEPREFIX/drive_c" && find . \( -path ./windows -o -path './users/*/Temp' \) -prune -o -printf '%P %y %s\n' | LC_ALL=C sort); }
 
 install_case() {
@@ -21,6 +24,7 @@ install_case() {
   wine reg query "$key" /v QuietUninstallString 2>/dev/null | grep -F -q 'uninstall.exe" /S' || fail "no uninstall entry"
 
   [ -d "$appdata" ] || fail "the installer made no $appdata"
+  [ -n "$(startup_lnk)" ] || fail "no shortcut in the Startup folder"
   prepare_job "$appdata"
   operator="$(work_state "$appdata")"
   start_wine "$CASE_DIR" start /wait "C:\\users\\$(id -un)\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Halcyon压缩.lnk"
@@ -40,7 +44,8 @@ running_case() {
   new_wineprefix
   local programs="$WINEPREFIX/drive_c/Program Files/Halcyon" before lnk
   lnk="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Halcyon压缩.lnk"
-  wine "$WIN_SETUP" /S && wineserver -w || fail "the silent install failed"
+  wine "$WIN_SETUP" /S /NOSTARTUP && wineserver -w || fail "the silent install failed"
+  [ -z "$(startup_lnk)" ] || fail "/NOSTARTUP made a shortcut in the Startup folder"
   # As if an older version were installed: an upgrade going through rewrites all of it.
   wine reg add "$key" /v DisplayVersion /d 0.9 /f >/dev/null 2>&1 || fail "cannot set DisplayVersion"
   find "$programs" "$lnk" -type f -exec touch -d 2001-01-01 {} +

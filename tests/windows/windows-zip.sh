@@ -1,6 +1,6 @@
 # The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
 # loads every file of the folder and nothing else of ours, archives a run-now job, and
-# exits with 0 when its window is closed; a job whose older archive another program holds.
+# exits with 0 when its window is closed; its Task Scheduler task is well-formed; a job whose older archive another program holds.
 #   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
@@ -24,6 +24,7 @@ portable_case() {
   run_job
   assert_responsive
   close_exits_zero
+  xmllint --noout "$WIN_APP/halcyon-task.xml" || fail "halcyon-task.xml is not well-formed"
   [ "$(work_state "$work")" = "$before" ] || fail "the working directory changed: $(ls -A "$work")"
 }
 

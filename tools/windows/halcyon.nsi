@@ -2,6 +2,8 @@
 ;   makensis -DVERSION=1.0.0 -DSTAGE=<folder of the portable zip> -DFILES=<files.nsh>
 ;            -DUNFILES=<unfiles.nsh> -DLICENSE_PAGE=<license.txt> -DICON=<halcyon.ico>
 ;            -DOUTFILE=<setup.exe> halcyon.nsi
+; A checkbox (checked) starts the program when the installing user signs in; a silent
+; install does the same unless /NOSTARTUP is given.
 ; FILES installs every file of STAGE and UNFILES deletes exactly those, so the uninstaller
 ; removes what was installed and nothing else. Neither starts while the installed
 ; halcyon.exe runs: silent (/S), they exit with 2 and change nothing.
@@ -24,12 +26,14 @@ ShowInstDetails show
 ShowUninstDetails show
 
 !include "MUI2.nsh"
+!include "FileFunc.nsh"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !insertmacro MUI_PAGE_LICENSE "${LICENSE_PAGE}"
 ; The folder is known only once chosen: check there for a running program.
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE CheckNotRunning
 !insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -66,17 +70,12 @@ FunctionEnd
 !insertmacro CHECK_NOT_RUNNING ""
 !insertmacro CHECK_NOT_RUNNING "un."
 
-Function .onInit
-  ; Silent, no page is shown: the folder is known now (the default, the registry or /D=).
-  IfSilent 0 +2
-  Call CheckNotRunning
-FunctionEnd
 
 Function un.onInit
   Call un.CheckNotRunning
 FunctionEnd
 
-Section "Install"
+Section "-Install"
   SetRegView 64
   SetOutPath "$INSTDIR"
   !include "${FILES}"
@@ -104,6 +103,15 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTKEY}" "EstimatedSize" ${SIZE_KB}
 SectionEnd
 
+; The daily mode lives in the running program: started at sign-in, it comes back after a
+; reboot or an update's restart. The same shortcut as the Start menu's, the same folder.
+Section "登录 Windows 时自动启动 Halcyon压缩" SecStartup
+  SetShellVarContext current
+  SetOutPath "$APPDATA\${APPKEY}"
+  CreateShortcut "$SMSTARTUP\${APPNAME}.lnk" "$INSTDIR\halcyon.exe" "" "$INSTDIR\halcyon.exe" 0
+  SetOutPath "$INSTDIR"
+SectionEnd
+
 Section "Uninstall"
   SetRegView 64
   !include "${UNFILES}"
@@ -112,8 +120,21 @@ Section "Uninstall"
 
   SetShellVarContext current
   Delete "$SMPROGRAMS\${APPNAME}.lnk"
+  Delete "$SMSTARTUP\${APPNAME}.lnk"
   ; Only while empty: the saved paths and skin.css in it are the operator's.
   RMDir "$APPDATA\${APPKEY}"
 
   DeleteRegKey HKLM "${UNINSTKEY}"
 SectionEnd
+
+; After the sections: it names one.
+Function .onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/NOSTARTUP" $1
+  IfErrors +2
+  SectionSetFlags ${SecStartup} 0
+  ; Silent, no page is shown: the folder is known now (the default, the registry or /D=).
+  IfSilent 0 +2
+  Call CheckNotRunning
+FunctionEnd

@@ -39,6 +39,10 @@ mkdir -p "$stage/platforms" "$stage/imageformats" "$stage/styles"
 # Loaded by Qt at run time, so no import table names them; Qt looks beside the program.
 plugins=(platforms/qwindows.dll imageformats/qjpeg.dll styles/qwindowsvistastyle.dll)
 cp "$exe" "$stage/"
+# For schtasks /XML: UTF-16 with a byte-order mark and CRLF line ends, as Task Scheduler
+# itself exports a task.
+{ printf '\xff\xfe'; sed -e 's/encoding="UTF-8"/encoding="UTF-16"/' -e 's/$/\r/' "$root/app/windows/halcyon-task.xml" |
+    iconv -f UTF-8 -t UTF-16LE; } >"$stage/halcyon-task.xml"
 for plugin in "${plugins[@]}"; do cp "$prefix/plugins/$plugin" "$stage/$plugin"; done
 
 runtime_dirs=()
