@@ -3,6 +3,7 @@
 #include "compresstask.h"
 #include "messages.h"
 #include "pathfile.h"
+#include "systemlog.h"
 
 #include <cstdio>
 
@@ -42,6 +43,7 @@ int HeadlessJob::exec()
     task.startTask(source, QString::fromLatin1(kSuffix), false, QString(), output);
     task.wait();
     endArchive();
+    SystemLog::flush();
     if (m_busy)
         return OutputBusy;
     if (m_nothingToDo)
@@ -57,7 +59,8 @@ void HeadlessJob::connectTo(CompressTask &task)
         endArchive();
         m_archive = archive;
     }, direct);
-    QObject::connect(&task, &CompressTask::sendFailed, &task, [this](const QString &) {
+    QObject::connect(&task, &CompressTask::sendFailed, &task, [this](const QString &, const QString &reason) {
+        m_reason = reason;
         m_archiveFailed = true;
     }, direct);
     QObject::connect(&task, &CompressTask::sendNoDirMessage, &task, [this](const QString &directory) {
@@ -77,7 +80,10 @@ void HeadlessJob::endArchive()
 {
     if (m_archive.isEmpty())
         return;
-    m_out << m_archive << ' ' << (m_archiveFailed ? Messages::archiveFailed() : QStringLiteral("ok")) << Qt::endl;
+    if (m_archiveFailed)
+        m_out << m_archive << ' ' << Messages::archiveFailed() << ": " << m_reason << Qt::endl;
+    else
+        m_out << m_archive << " ok" << Qt::endl;
     m_failed += m_archiveFailed ? 1 : 0;
     m_archive.clear();
     m_archiveFailed = false;

@@ -6,6 +6,7 @@
 #include "commandline.h"
 #include "headlessjob.h"
 #include "stylesheet.h"
+#include "systemlog.h"
 #include "vesper.h"
 
 #ifdef Q_OS_WIN
@@ -71,5 +72,7 @@ int main(int argc, char **argv)
 
     Vesper window;
     window.show();
-    return app.exec();
+    const int result = app.exec();
+    SystemLog::flush();
+    return result;
 }

@@ -1,19 +1,67 @@
 #include "compresstask.h"
 
 #include "archivewriter.h"
+#include "systemlog.h"
 #include "treewalk.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
 #include <QMutexLocker>
 
 #include <algorithm>
+#include <new>
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#elif defined(Q_OS_LINUX)
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
 constexpr unsigned long kPauseMs = 200;
 constexpr double kMiB = 1.0 / (1024.0 * 1024.0);
+// A slot run later than this after its time was caught up, not met.
+constexpr qint64 kLateSecs = 60;
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) * kMiB, 'f', 2);
+}
+
+QString outOfMemory()
+{
+#ifdef Q_OS_WIN
+    return qt_error_string(ERROR_NOT_ENOUGH_MEMORY);
+#else
+    return qt_error_string(ENOMEM);
+#endif
+}
+
+// So that the database server's own work comes first; the compressors start below this.
+void lowerThisThreadsPriority()
+{
+#if defined(Q_OS_WIN)
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+#elif defined(Q_OS_LINUX)
+    // Linux's nice belongs to the thread: this one's only.
+    const auto tid = id_t(syscall(SYS_gettid));
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, tid, std::min(nice + 10, 19));
+#endif
+}
+
+QString shownTime(const QDateTime &moment)
+{
+    return moment.toString(QStringLiteral("yyyy-M-d h:mm:ss"));
+}
 
 int percentage(qint64 copied, qint64 total)
 {
@@ -106,16 +154,25 @@ bool CompressTask::outputBusy(const QString &outputDir)
 
 void CompressTask::run()
 {
-    if (m_unattended)
-        runUnattended();
-    else
-        runNow();
+    lowerThisThreadsPriority();
+    try {
+        if (m_unattended)
+            runUnattended();
+        else
+            runNow();
+    } catch (const std::bad_alloc &) {
+        // Out of memory outside any archive: the job ends, the program lives on.
+        SystemLog::report(SystemLog::JobEnded, SystemLog::Type::Error,
+                          QStringLiteral("压缩任务中断：%1").arg(outOfMemory()));
+        m_outputLock.reset();
+        m_idle = 1;
+        emit sendTaskFinished();
+    }
 }
 
 void CompressTask::runNow()
 {
-    scanAndArchive(m_sourceDir, m_suffix);
-    m_outputLock.reset();
+    runJob();
     if (m_outputBusy && !aborted()) {
         m_idle = 1;
         emit sendOutputBusy(m_outputDir);
@@ -139,8 +196,12 @@ void CompressTask::runUnattended()
         const QDateTime slot = m_schedule.take(m_clock());
         if (slot.isValid()) {
             emit sendLastSlot(slot);
-            scanAndArchive(m_sourceDir, m_suffix);
-            m_outputLock.reset();
+            const QDateTime now = m_clock();
+            if (slot.secsTo(now) > kLateSecs)
+                SystemLog::report(SystemLog::SlotCaughtUp, SystemLog::Type::Information,
+                                  QStringLiteral("无人值守任务补做：%1 的任务于 %2 执行。")
+                                      .arg(slot.toString(QStringLiteral("yyyy-M-d h:mm")), shownTime(now)));
+            runJob();
             // Busy only when switched off while it waited for the other job.
             if (aborted() || m_outputBusy)
                 break;
@@ -154,6 +215,34 @@ void CompressTask::runUnattended()
         pause();
     }
     m_idle = 1;
+}
+
+// One walk of the tree, reported to the system's log as a whole at its end.
+void CompressTask::runJob()
+{
+    m_totals = Totals();
+    const bool foundBefore = m_found;
+    m_found = false;
+    QElapsedTimer timer;
+    timer.start();
+    scanAndArchive(m_sourceDir, m_suffix);
+    m_outputLock.reset();
+    const bool foundNow = m_found;
+    m_found = foundBefore || foundNow;
+    if (aborted() || m_outputBusy)
+        return;
+    if (!foundNow && QFileInfo(m_sourceDir).isDir())
+        SystemLog::report(SystemLog::NothingFound, SystemLog::Type::Warning,
+                          QStringLiteral("在此文件夹中未搜索到 .bak 文件：%1").arg(m_sourceDir));
+    const Totals &t = m_totals;
+    const SystemLog::Type type = t.written == 0 ? SystemLog::Type::Error
+                                 : t.failed > 0 ? SystemLog::Type::Warning
+                                                : SystemLog::Type::Information;
+    SystemLog::report(SystemLog::JobEnded, type,
+                      QStringLiteral("压缩任务结束：写入压缩文件 %1 个，失败 %2 个；读取 %3 MB，写入 %4 MB，"
+                                     "用时 %5 秒。需要执行任务的目录：%6；输出压缩文件的目录：%7")
+                          .arg(t.written).arg(t.failed).arg(megabytes(t.bytesRead), megabytes(t.bytesWritten))
+                          .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1).arg(m_sourceDir, m_outputDir));
 }
 
 void CompressTask::startSchedule()
@@ -206,8 +295,20 @@ void CompressTask::pause()
 void CompressTask::scanAndArchive(const QString &directory, const QString &suffix)
 {
     TreeWalk::Visitor visitor;
-    visitor.missingDirectory = [this](const QString &path) { emit sendNoDirMessage(path); };
+    visitor.missingDirectory = [this](const QString &path) {
+        SystemLog::report(SystemLog::SourceMissing, SystemLog::Type::Error,
+                          path + QStringLiteral(" 此路径的文件夹不存在！"));
+        emit sendNoDirMessage(path);
+    };
     visitor.matchingFile = [this, &suffix](const QString &path) { archiveMatch(path, suffix); };
+    // A row of its own, as a failed archive has: whatever backups it holds are missing.
+    visitor.unreadableDirectory = [this](const QString &path, const QString &reason) {
+        ++m_totals.failed;
+        SystemLog::report(SystemLog::DirectoryUnreadable, SystemLog::Type::Error,
+                          QStringLiteral("此文件夹无法读取：%1。原因：%2").arg(path, reason));
+        emit sendMessage(path);
+        emit sendFailed(path, reason);
+    };
     visitor.stopped = [this] { return aborted() || m_outputBusy; };
     TreeWalk(suffix, visitor).walk(directory);
 }
@@ -228,17 +329,44 @@ void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
     const QString stem = name.left(name.size() - suffix.size());
     m_archivePath = m_outputDir + stem + QStringLiteral(".rar");
     emit sendMessage(m_archivePath);
-    // An interrupted archive is not a failure of the archive.
-    if ((!readable || !archiveFile(m_archivePath, filePath)) && !aborted())
-        emit sendFailed(m_archivePath);
+    if (!readable)
+        return fail(filePath, source.errorString());
+    QString reason;
+    bool written = false;
+    try {
+        written = archiveFile(m_archivePath, filePath, &reason);
+    } catch (const std::bad_alloc &) {
+        // Everything of the archive is undone on the way out here; the job goes on.
+        reason = outOfMemory();
+    }
+    if (written) {
+        ++m_totals.written;
+        m_totals.bytesRead += m_sourceSize;
+        m_totals.bytesWritten += m_archiveBytes;
+    } else {
+        fail(filePath, reason);
+    }
 }
 
-bool CompressTask::archiveFile(QString archivePath, QString sourcePath)
+void CompressTask::fail(const QString &sourcePath, const QString &reason)
+{
+    // An interrupted archive is not a failure of the archive.
+    if (aborted())
+        return;
+    ++m_totals.failed;
+    SystemLog::report(SystemLog::ArchiveFailed, SystemLog::Type::Error,
+                      QStringLiteral("压缩失败：%1。备份文件：%2。原因：%3").arg(m_archivePath, sourcePath, reason));
+    emit sendFailed(m_archivePath, reason);
+}
+
+bool CompressTask::archiveFile(QString archivePath, QString sourcePath, QString *reason)
 {
     ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [this] { return aborted(); });
     m_bytesCopied = 0;
+    m_archiveBytes = 0;
     return writer.write(sourcePath, archivePath, [this](qint64 read, qint64 archiveBytes) {
         m_bytesCopied = read;
+        m_archiveBytes = archiveBytes;
         emit sendProgress(percentage(read, m_sourceSize), double(archiveBytes) * kMiB);
     });
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThread>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QWaitCondition>
 
 #include <atomic>
@@ -56,8 +57,9 @@ signals:
     void sendNoDirMessage(const QString &filePath);
     void sendNotFoundMessage();
     void sendTaskFinished();
-    // The archive just announced by sendMessage was not written; no older one was touched.
-    void sendFailed(const QString &archivePath);
+    // The archive just announced by sendMessage was not written, for reason; no older one
+    // was touched.
+    void sendFailed(const QString &archivePath, const QString &reason);
     // The schedule's last slot, run or passed, to be kept across restarts.
     void sendLastSlot(const QDateTime &slot);
     // A job to run now found another job writing into its output directory; it ran nothing.
@@ -71,11 +73,14 @@ private:
     void runUnattended();
     void startSchedule();
     bool holdOutput();
+    void fail(const QString &sourcePath, const QString &reason);
     void pause();
 
+    void runJob();
+    void reportJobEnd();
     void scanAndArchive(const QString &directory, const QString &suffix);
     void archiveMatch(const QString &filePath, const QString &suffix);
-    bool archiveFile(QString archivePath, QString sourcePath);
+    bool archiveFile(QString archivePath, QString sourcePath, QString *reason);
     bool aborted() const { return m_abortRequested; }
 
     // Job, written by startTask while the thread is not running, then owned by the worker.
@@ -94,6 +99,16 @@ private:
     // Held from the job's first archive to its end.
     std::unique_ptr<QLockFile> m_outputLock;
     bool m_outputBusy = false;
+
+    // What the job's end reports to the system's log.
+    struct Totals
+    {
+        int written = 0;
+        int failed = 0;
+        qint64 bytesRead = 0;
+        qint64 bytesWritten = 0;
+    } m_totals;
+    qint64 m_archiveBytes = 0; // of the archive being written
     QString m_archivePath;
 
     // Shared: the abort request and the pause it cuts short.

@@ -18,6 +18,9 @@ public:
         std::function<void(const QString &directory)> missingDirectory;
         // A regular file whose path ends in the suffix, compared without regard to case.
         std::function<void(const QString &filePath)> matchingFile;
+        // A directory of the tree whose entries could not be listed, with the system's reason;
+        // the walk goes on without it.
+        std::function<void(const QString &directory, const QString &reason)> unreadableDirectory;
         // Asked before each entry: true ends the walk at once.
         std::function<bool()> stopped;
     };
@@ -27,6 +30,7 @@ public:
 
 private:
     void walkEntries(const QString &directory);
+    static QString unreadableReason(const QString &directory);
 
     QString m_suffix;
     Visitor m_visitor;

@@ -114,6 +114,7 @@ void LogRowWidget::displayProgress(const LogEntry &entry)
         m_bar->reset();
     else
         m_bar->setValue(entry.value);
+    setToolTip(entry.reason);
     if (entry.failed)
         m_size->setText(Messages::archiveFailed());
     else

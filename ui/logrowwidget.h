@@ -17,6 +17,7 @@ struct LogEntry
     int value = -1;         // percentage; below 0: no report yet
     double mebibytes = -1;  // archive size so far; below 0: no report yet
     bool failed = false;
+    QString reason; // why it failed, shown as the row's tooltip
 };
 
 // A row widget: time, archive path, size so far, caption and progress bar. The log hands

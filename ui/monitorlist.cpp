@@ -47,12 +47,13 @@ void MonitorList::takeReports()
     }
 }
 
-void MonitorList::markNewestFailed()
+void MonitorList::markNewestFailed(const QString &reason)
 {
     if (m_entries.empty())
         return;
     takeReports();
     m_entries.back().failed = true;
+    m_entries.back().reason = reason;
     refreshNewest();
 }
 

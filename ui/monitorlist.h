@@ -35,7 +35,7 @@ public:
     // (count() and item()) from the next frame on.
     int appendRow(const QString &archivePath);
     int rowCount() const { return int(m_entries.size()); }
-    void markNewestFailed();
+    void markNewestFailed(const QString &reason);
     // Shows the reports waiting in the mailbox now rather than at the next frame.
     void takeReports();
 

@@ -7,6 +7,7 @@
 #include "myitemdrawer.h"
 #include "pathfile.h"
 #include "schedulefile.h"
+#include "systemlog.h"
 #include "warningbox.h"
 
 #include <QCloseEvent>
@@ -212,6 +213,8 @@ void Vesper::showUnattendedOff()
     ui.btnStart->setIconSize(QSize(30, 30));
     ui.btnStart->setText(Messages::switchOn());
     saveSchedule();
+    SystemLog::report(SystemLog::DailyModeSwitched, SystemLog::Type::Information,
+                      QStringLiteral("无人值守已关闭：每天 %1 的任务不再执行。").arg(runTime()));
 }
 
 void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
@@ -233,10 +236,17 @@ void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
     m_unattendedOn = true;
     setPathControlsEnabled(false);
     saveSchedule();
-    const QString runTime = ui.timeEdit->time().toString(QStringLiteral("h:mm"));
+    SystemLog::report(SystemLog::DailyModeSwitched, SystemLog::Type::Information,
+                      QStringLiteral("无人值守已开启%1：每天 %2 执行任务。")
+                          .arg(restored ? QStringLiteral("（程序启动时恢复）") : QString(), runTime()));
     m_compressTask->resumeFrom(resumeFrom);
-    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime,
+    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime(),
                               ui.leOutputPath->text());
+}
+
+QString Vesper::runTime() const
+{
+    return ui.timeEdit->time().toString(QStringLiteral("h:mm"));
 }
 
 void Vesper::setPathControlsEnabled(bool enabled)
@@ -286,8 +296,8 @@ void Vesper::recvWorkerFinished()
         showUnattendedOff();
 }
 
-void Vesper::recvFailed(const QString &)
+void Vesper::recvFailed(const QString &, const QString &reason)
 {
     // The failure follows its own row's report at once, so the newest row is that one.
-    ui.listWidget->markNewestFailed();
+    ui.listWidget->markNewestFailed(reason);
 }

@@ -33,7 +33,7 @@ private slots:
     void recvNotFoundMessage();
     void recvTaskFinished();
     void on_btnStartClicked();
-    void recvFailed(const QString &archivePath);
+    void recvFailed(const QString &archivePath, const QString &reason);
     void recvWorkerFinished();
     void recvLastSlot(const QDateTime &slot);
     void recvOutputBusy();
@@ -50,6 +50,7 @@ private:
     void showUnattendedOff();
     void switchUnattendedOn(bool restored = false, const QDateTime &resumeFrom = QDateTime());
     void saveSchedule();
+    QString runTime() const;
     void setPathControlsEnabled(bool enabled);
 
     bool m_unattendedOn = false;

@@ -1,0 +1,32 @@
+#ifndef SYSTEMLOG_H
+#define SYSTEMLOG_H
+
+#include <QString>
+
+// What the program tells the system's log, where the operators' monitoring looks: the
+// Application log under the source "Halcyon" on Windows, syslog(3) as "halcyon" (facility
+// user) elsewhere, each message beginning with its ID and a colon. A log that cannot be
+// reached changes nothing: the caller never waits on it and never learns of it.
+namespace SystemLog {
+
+enum class Type { Information, Warning, Error };
+
+// Fixed IDs, for monitoring to filter on.
+enum Event {
+    JobEnded = 100,
+    ArchiveFailed = 101,
+    SourceMissing = 102,
+    NothingFound = 103,
+    SlotCaughtUp = 104,
+    DailyModeSwitched = 105,
+    DirectoryUnreadable = 106,
+};
+
+// Queued, never waited for.
+void report(Event id, Type type, const QString &text);
+// Before the process ends: waits at most msecs for what was reported to reach the log.
+void flush(int msecs = 2000);
+
+} // namespace SystemLog
+
+#endif // SYSTEMLOG_H
