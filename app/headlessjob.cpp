@@ -40,7 +40,10 @@ int HeadlessJob::exec()
 
     CompressTask task;
     connectTo(task);
-    task.startTask(source, QString::fromLatin1(kSuffix), false, QString(), output);
+    if (!task.startTask(source, QString::fromLatin1(kSuffix), false, QString(), output)) {
+        m_err << Messages::jobNotStarted() << Qt::endl;
+        return SomeFailed;
+    }
     task.wait();
     endArchive();
     SystemLog::flush();

@@ -84,7 +84,7 @@ CompressTask::~CompressTask()
     abort();
 }
 
-void CompressTask::startTask(const QString &sourceDir, const QString &suffix, bool unattended,
+bool CompressTask::startTask(const QString &sourceDir, const QString &suffix, bool unattended,
                              const QString &runTime, const QString &outputDir)
 {
     // A thread that has set itself idle may still be on its way out; let it finish,
@@ -106,6 +106,10 @@ void CompressTask::startTask(const QString &sourceDir, const QString &suffix, bo
     if (!unattended)
         m_resumeFrom = QDateTime();
     start(QThread::InheritPriority);
+    if (isRunning() || isFinished())
+        return true;
+    m_idle = 1;
+    return false;
 }
 
 // Seen between polls, or once the job in progress is over: the task counts idle only when

@@ -30,7 +30,8 @@ public:
     // Ends a running job (discarding the archive in progress) and waits for the thread.
     ~CompressTask() override;
 
-    void startTask(const QString &sourceDir, const QString &suffix, bool unattended,
+    // False when the system gave no thread for the job (out of memory): nothing runs.
+    bool startTask(const QString &sourceDir, const QString &suffix, bool unattended,
                    const QString &runTime, const QString &outputDir);
     void stopTask();
     int isIdle() const;

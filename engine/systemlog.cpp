@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #ifdef Q_OS_WIN
@@ -80,15 +81,22 @@ class Writer
 public:
     void push(Entry entry)
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_started) {
+            try {
+                // Detached: it must never keep the process from ending.
+                std::thread([this] { loop(); }).detach();
+                m_started = true;
+            } catch (const std::system_error &) {
+                // No thread to be had (out of memory): this message goes out here.
+                lock.unlock();
+                write(entry);
+                return;
+            }
+        }
         if (m_queue.size() >= kMaxQueued)
             return;
         m_queue.push_back(std::move(entry));
-        if (!m_started) {
-            m_started = true;
-            // Detached: it must never keep the process from ending.
-            std::thread([this] { loop(); }).detach();
-        }
         m_wake.notify_all();
     }
 

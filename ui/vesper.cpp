@@ -150,8 +150,9 @@ void Vesper::on_btnRightNowClicked()
     // Also another program's job, such as a scheduled halcyon --run.
     if (!m_compressTask->isIdle() || CompressTask::outputBusy(ui.leOutputPath->text()))
         return showWarning(Messages::workerBusy());
-    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
-                              ui.leOutputPath->text());
+    if (!m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
+                                   ui.leOutputPath->text()))
+        showWarning(Messages::jobNotStarted());
 }
 
 void Vesper::on_btnStartClicked()
@@ -240,8 +241,11 @@ void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
                       QStringLiteral("无人值守已开启%1：每天 %2 执行任务。")
                           .arg(restored ? QStringLiteral("（程序启动时恢复）") : QString(), runTime()));
     m_compressTask->resumeFrom(resumeFrom);
-    m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime(),
-                              ui.leOutputPath->text());
+    if (!m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime(),
+                                   ui.leOutputPath->text())) {
+        showUnattendedOff();
+        showWarning(Messages::jobNotStarted());
+    }
 }
 
 QString Vesper::runTime() const

@@ -16,7 +16,50 @@ class HeadlessJobTest : public QObject
 private slots:
     void exitCodes_data();
     void exitCodes();
+
+private:
+    static QString halcyon();
+    void outOfMemoryFailsOneArchive(const QString &workingDirectory, const QString &out);
 };
+
+QString HeadlessJobTest::halcyon()
+{
+#ifdef Q_OS_WIN
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../app/halcyon.exe");
+#else
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../app/halcyon");
+#endif
+}
+
+// Down from a limit of address space that the job fits in, to one where a block of the
+// large backup cannot be had: that archive fails with the reason, the rest go on, and the
+// program is never killed on the way.
+void HeadlessJobTest::outOfMemoryFailsOneArchive(const QString &workingDirectory, const QString &out)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer reserves more address space than any limit leaves");
+#endif
+    writeFile(QFileInfo(out).path() + "/src/big.bak", patterned(48 << 20));
+    for (int megabytes = 200; megabytes >= 60; megabytes -= 5) {
+        QVERIFY(QDir(out).removeRecursively());
+        QProcess program;
+        program.setWorkingDirectory(workingDirectory);
+        program.start("prlimit", {QString("--as=%1").arg(qint64(megabytes) << 20), halcyon(), "--run"});
+        QVERIFY(program.waitForFinished(120000));
+        const QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
+        if (program.exitCode() == 127) // too little to load the program at all
+            break;
+        QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() <= 1,
+                 qPrintable(QString("%1 MB: exit %2\n%3").arg(megabytes).arg(program.exitCode()).arg(printed)));
+        if (program.exitCode() == 1) {
+            QVERIFY2(printed.contains(out + "/big.rar 压缩失败: ") && printed.contains(out + "/a.rar ok"), qPrintable(printed));
+            QVERIFY(!QFileInfo::exists(out + "/big.rar"));
+            QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).filter("big"), QStringList());
+            return;
+        }
+    }
+    QSKIP("no limit of address space made the large archive fail here");
+}
 
 void HeadlessJobTest::exitCodes_data()
 {
@@ -36,6 +79,12 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("another job writes there") << "locked" << run << 3 << QStringList();
     QTest::newRow("a killed job's lock") << "stale lock" << run << 0 << QStringList{"out/a.rar ok", "out/b.rar ok"};
     QTest::newRow("an unknown option") << "" << QStringList{"--run", "--no-such-option"} << 64 << QStringList();
+#ifdef Q_OS_LINUX
+    // As an unprivileged user: permissions do not stop root.
+    QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
+                                                << QStringList{"out/a.rar ok", "src/locked 压缩失败: Permission denied", "out/b.rar ok"};
+    QTest::newRow("out of memory") << "little memory" << run << 1 << QStringList();
+#endif
 }
 
 void HeadlessJobTest::exitCodes()
@@ -64,6 +113,16 @@ void HeadlessJobTest::exitCodes()
     if (setup == "stale lock")
         writeFile(CompressTask::lockPath(out), "999999999\nhalcyon\n" + QSysInfo::machineHostName().toUtf8() + "\n");
 
+    if (setup == "locked subdirectory") {
+        QVERIFY(QDir().mkpath(src + "/locked"));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::Permissions(0x7777)));
+        QVERIFY(QProcess::execute("chmod", {"-R", "a+rwX", dir.path()}) == 0);
+        QVERIFY(QFile::setPermissions(src + "/locked", QFile::Permissions()));
+        arguments = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", halcyon()} + arguments;
+    }
+    if (setup == "little memory")
+        return outOfMemoryFailsOneArchive(dir.path(), out);
+
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
 #ifndef Q_OS_WIN
@@ -73,11 +132,7 @@ void HeadlessJobTest::exitCodes()
 #endif
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(dir.path());
-    QString exe = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../../app/halcyon");
-#ifdef Q_OS_WIN
-    exe += ".exe";
-#endif
-    program.start(exe, arguments);
+    program.start(setup == "locked subdirectory" ? QString("setpriv") : halcyon(), arguments);
     QVERIFY2(program.waitForFinished(120000), qPrintable(program.errorString()));
     QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
