@@ -1,3 +1,4 @@
+#include "archivecheck.h"
 #include "archivereader.h"
 #include "compresstask.h"
 #include "testfiles.h"
@@ -300,6 +301,7 @@ void CompressTaskTest::chineseNameReadsBackAsUtf8()
     QCOMPARE(content.entryName, QString("中文.bak"));
     QCOMPARE(content.localFlags & 0x0800, 0x0800);
     QCOMPARE(content.data, QByteArray("数据"));
+    QVERIFY(ArchiveCheck(out() + "/中文.rar").holds(src() + "/中文.bak"));
 }
 
 void CompressTaskTest::missingDirectory()
@@ -571,6 +573,7 @@ void CompressTaskTest::largeSourceUsesZip64()
     QVERIFY(content.valid);
     QCOMPARE(content.uncompressedSize, quint64(size));
     QVERIFY(content.localHasZip64);
+    QVERIFY(ArchiveCheck(out() + "/huge.rar").holds(path));
     QCOMPARE(recorder.events().last(), QString("finished"));
     QVERIFY(recorder.events().contains("progress 100"));
 
