@@ -1,5 +1,6 @@
 #include "compresstask.h"
 
+#include "archivecheck.h"
 #include "archivewriter.h"
 #include "treewalk.h"
 
@@ -132,6 +133,7 @@ void CompressTask::pause()
 
 void CompressTask::scanAndArchive(const QString &directory, const QString &suffix)
 {
+    m_unchanged = 0;
     TreeWalk::Visitor visitor;
     visitor.missingDirectory = [this](const QString &path) { emit sendNoDirMessage(path); };
     visitor.matchingFile = [this, &suffix](const QString &path) { archiveMatch(path, suffix); };
@@ -153,6 +155,14 @@ void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
     const QString stem = name.left(name.size() - suffix.size());
     m_archivePath = m_outputDir + stem + QStringLiteral(".rar");
     emit sendMessage(m_archivePath);
+    if (readable) {
+        const ArchiveCheck archive(m_archivePath);
+        if (archive.holds(filePath)) {
+            ++m_unchanged;
+            emit sendUnchanged(m_archivePath, double(archive.archiveSize()) * kMiB);
+            return;
+        }
+    }
     // An interrupted archive is not a failure of the archive.
     if ((!readable || !archiveFile(m_archivePath, filePath)) && !aborted())
         emit sendFailed(m_archivePath);

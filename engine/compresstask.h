@@ -38,6 +38,9 @@ public:
     // The unattended loop reads the time of day through this; tests drive it.
     void setClock(Clock clock);
 
+    // Archives of the latest job that already held their backups and were left as they were.
+    int unchangedCount() const { return m_unchanged; }
+
 signals:
     void sendMessage(const QString &filePath);
     void sendProgress(int value, double bytes);
@@ -46,6 +49,9 @@ signals:
     void sendTaskFinished();
     // The archive just announced by sendMessage was not written; no older one was touched.
     void sendFailed(const QString &archivePath);
+    // The archive just announced by sendMessage already holds its backup as it is: nothing
+    // was written. megabytes: the archive's size in MiB.
+    void sendUnchanged(const QString &archivePath, double megabytes);
 
 protected:
     void run() override;
@@ -66,6 +72,7 @@ private:
     qint64 m_bytesCopied = 0;
     qint64 m_sourceSize = 0;
     std::atomic<int> m_idle{1};
+    std::atomic<int> m_unchanged{0};
     bool m_found = false;
     bool m_unattended = false;
     std::atomic<bool> m_stopRequested{false};
