@@ -66,6 +66,9 @@ void HeadlessJob::connectTo(CompressTask &task)
         m_reason = reason;
         m_archiveFailed = true;
     }, direct);
+    QObject::connect(&task, &CompressTask::sendUnchanged, &task, [this](const QString &, double) {
+        m_archiveUnchanged = true;
+    }, direct);
     QObject::connect(&task, &CompressTask::sendNoDirMessage, &task, [this](const QString &directory) {
         m_err << Messages::noDirectory(directory) << Qt::endl;
     }, direct);
@@ -86,8 +89,9 @@ void HeadlessJob::endArchive()
     if (m_archiveFailed)
         m_out << m_archive << ' ' << Messages::archiveFailed() << ": " << m_reason << Qt::endl;
     else
-        m_out << m_archive << " ok" << Qt::endl;
+        m_out << m_archive << (m_archiveUnchanged ? " unchanged" : " ok") << Qt::endl;
     m_failed += m_archiveFailed ? 1 : 0;
     m_archive.clear();
     m_archiveFailed = false;
+    m_archiveUnchanged = false;
 }

@@ -30,6 +30,7 @@ private:
     QTextStream m_err;
     QString m_archive; // announced, not yet reported
     bool m_archiveFailed = false;
+    bool m_archiveUnchanged = false;
     QString m_reason;
     int m_failed = 0;
     bool m_nothingToDo = false;

@@ -1,5 +1,6 @@
 #include "archivewriter.h"
 
+#include "archivecheck.h"
 #include "paralleldeflater.h"
 #include "wholefile.h"
 
@@ -47,13 +48,15 @@ struct SourceState
         const QFileInfo info(path);
         size = info.size();
         modified = info.lastModified();
+        exactModified = ArchiveCheck::exactModificationTime(path);
     }
     bool operator==(const SourceState &other) const
     {
-        return size == other.size && modified == other.modified;
+        return size == other.size && modified == other.modified && exactModified == other.exactModified;
     }
     qint64 size;
     QDateTime modified;
+    qint64 exactModified;
 };
 
 zip_fileinfo zipInfo(const QuaZipNewInfo &info)
@@ -120,7 +123,7 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     const SourceState atOpening(source.fileName());
     // Decided from what the entry may become: incompressible data just under 4 GiB
     // deflates past it.
-    if (!openEntry(zip, source, deflateBound(atOpening.size) >= kZip64Threshold))
+    if (!openEntry(zip, source, atOpening.exactModified, deflateBound(atOpening.size) >= kZip64Threshold))
         return false;
     ParallelDeflater deflater(m_compressors);
     if (!copy(source, zip, deflater))
@@ -132,16 +135,20 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
 }
 
 // The entry takes the raw Deflate stream: its CRC and 64-bit size are given at its close.
-bool ArchiveWriter::openEntry(QuaZip &zip, const QFile &source, bool zip64)
+// Beside the DOS time (local, to 2 s) it records the source's exact time, by which a later
+// job knows the archive still holds the source.
+bool ArchiveWriter::openEntry(QuaZip &zip, const QFile &source, qint64 exactTime, bool zip64)
 {
+    const QByteArray extra = exactTime >= 0 ? ArchiveCheck::ntfsTimeField(exactTime) : QByteArray();
     const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
     const zip_fileinfo fileInfo = zipInfo(info);
     const QByteArray name = zip.isUtf8Enabled() ? info.name.toUtf8()
                                                 : zip.getFileNameCodec()->fromUnicode(info.name);
     zipSetFlags(zip.getZipFile(), ZIP_WRITE_DATA_DESCRIPTOR);
-    return zipOpenNewFileInZip4_64(zip.getZipFile(), name.constData(), &fileInfo, nullptr, 0, nullptr, 0,
-                                   nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS,
-                                   8, Z_DEFAULT_STRATEGY, nullptr, 0,
+    return zipOpenNewFileInZip4_64(zip.getZipFile(), name.constData(), &fileInfo, extra.constData(),
+                                   uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr,
+                                   Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                                   nullptr, 0,
                                    (uLong(zip.getOsCode()) << 8) | kVersionMadeBy, 0, zip64 ? 1 : 0)
         == ZIP_OK;
 }

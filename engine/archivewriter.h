@@ -38,7 +38,7 @@ public:
 
 private:
     bool writeEntry(QuaZip &zip, QFile &source);
-    bool openEntry(QuaZip &zip, const QFile &source, bool zip64);
+    bool openEntry(QuaZip &zip, const QFile &source, qint64 exactTime, bool zip64);
     bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);

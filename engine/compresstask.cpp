@@ -1,5 +1,6 @@
 #include "compresstask.h"
 
+#include "archivecheck.h"
 #include "archivewriter.h"
 #include "systemlog.h"
 #include "treewalk.h"
@@ -239,13 +240,14 @@ void CompressTask::runJob()
         SystemLog::report(SystemLog::NothingFound, SystemLog::Type::Warning,
                           QStringLiteral("在此文件夹中未搜索到 .bak 文件：%1").arg(m_sourceDir));
     const Totals &t = m_totals;
-    const SystemLog::Type type = t.written == 0 ? SystemLog::Type::Error
+    const SystemLog::Type type = t.written + t.unchanged == 0 ? SystemLog::Type::Error
                                  : t.failed > 0 ? SystemLog::Type::Warning
                                                 : SystemLog::Type::Information;
     SystemLog::report(SystemLog::JobEnded, type,
-                      QStringLiteral("压缩任务结束：写入压缩文件 %1 个，失败 %2 个；读取 %3 MB，写入 %4 MB，"
-                                     "用时 %5 秒。需要执行任务的目录：%6；输出压缩文件的目录：%7")
-                          .arg(t.written).arg(t.failed).arg(megabytes(t.bytesRead), megabytes(t.bytesWritten))
+                      QStringLiteral("压缩任务结束：写入压缩文件 %1 个，失败 %2 个，未变化 %3 个；读取 %4 MB，"
+                                     "写入 %5 MB，用时 %6 秒。需要执行任务的目录：%7；输出压缩文件的目录：%8")
+                          .arg(t.written).arg(t.failed).arg(t.unchanged)
+                          .arg(megabytes(t.bytesRead), megabytes(t.bytesWritten))
                           .arg(double(timer.elapsed()) / 1000.0, 0, 'f', 1).arg(m_sourceDir, m_outputDir));
 }
 
@@ -335,6 +337,12 @@ void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
     emit sendMessage(m_archivePath);
     if (!readable)
         return fail(filePath, source.errorString());
+    const ArchiveCheck archive(m_archivePath);
+    if (archive.holds(filePath)) {
+        ++m_totals.unchanged;
+        emit sendUnchanged(m_archivePath, double(archive.archiveSize()) * kMiB);
+        return;
+    }
     QString reason;
     bool written = false;
     try {

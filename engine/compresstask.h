@@ -52,6 +52,9 @@ public:
     // True while another job (of this or another process) holds that lock.
     static bool outputBusy(const QString &outputDir);
 
+    // Archives of the latest job that already held their backups and were left as they were.
+    int unchangedCount() const { return m_totals.unchanged; }
+
 signals:
     void sendMessage(const QString &filePath);
     void sendProgress(int value, double bytes);
@@ -65,6 +68,9 @@ signals:
     void sendLastSlot(const QDateTime &slot);
     // A job to run now found another job writing into its output directory; it ran nothing.
     void sendOutputBusy(const QString &outputDir);
+    // The archive just announced by sendMessage already holds its backup as it is: nothing
+    // was written. megabytes: the archive's size in MiB.
+    void sendUnchanged(const QString &archivePath, double megabytes);
 
 protected:
     void run() override;
@@ -106,6 +112,7 @@ private:
     {
         int written = 0;
         int failed = 0;
+        int unchanged = 0;
         qint64 bytesRead = 0;
         qint64 bytesWritten = 0;
     } m_totals;

@@ -118,7 +118,8 @@ void LogRowWidget::displayProgress(const LogEntry &entry)
     if (entry.failed)
         m_size->setText(Messages::archiveFailed());
     else
-        m_size->setText(entry.mebibytes < 0 ? QString() : sizeText(entry.mebibytes));
+        m_size->setText(entry.mebibytes < 0 ? QString()
+                        : sizeText(entry.mebibytes) + (entry.unchanged ? QStringLiteral(" ") + Messages::unchanged() : QString()));
 }
 
 QString sizeText(double mebibytes)

@@ -17,6 +17,7 @@ struct LogEntry
     int value = -1;         // percentage; below 0: no report yet
     double mebibytes = -1;  // archive size so far; below 0: no report yet
     bool failed = false;
+    bool unchanged = false; // the archive already held the backup and was left as it was
     QString reason; // why it failed, shown as the row's tooltip
 };
 

@@ -17,6 +17,7 @@ inline QString nothingFound() { return QStringLiteral("在此文件夹中未搜�
 inline QString switchOn() { return QStringLiteral("开启"); }
 inline QString switchOff() { return QStringLiteral("关闭"); }
 inline QString archiveFailed() { return QStringLiteral("压缩失败"); }
+inline QString unchanged() { return QStringLiteral("未变化"); }
 inline QString jobNotStarted() { return QStringLiteral("系统资源不足，压缩任务未能启动！"); }
 
 } // namespace Messages

@@ -57,6 +57,18 @@ void MonitorList::markNewestFailed(const QString &reason)
     refreshNewest();
 }
 
+void MonitorList::markNewestUnchanged(double mebibytes)
+{
+    if (m_entries.empty())
+        return;
+    takeReports();
+    LogEntry &entry = m_entries.back();
+    entry.value = 100;
+    entry.mebibytes = mebibytes;
+    entry.unchanged = true;
+    refreshNewest();
+}
+
 void MonitorList::startFrame()
 {
     if (!m_frame.isActive())

@@ -36,6 +36,8 @@ public:
     int appendRow(const QString &archivePath);
     int rowCount() const { return int(m_entries.size()); }
     void markNewestFailed(const QString &reason);
+    // At 100 % with the archive's size: it already held its backup.
+    void markNewestUnchanged(double mebibytes);
     // Shows the reports waiting in the mailbox now rather than at the next frame.
     void takeReports();
 

@@ -93,6 +93,7 @@ void Vesper::connectWorker()
     connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
     connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
     connect(m_compressTask, &CompressTask::sendFailed, this, &Vesper::recvFailed);
+    connect(m_compressTask, &CompressTask::sendUnchanged, this, &Vesper::recvUnchanged);
     // The end of every job, also of one switched off, which reports nothing itself.
     connect(m_compressTask, &QThread::finished, this, &Vesper::recvWorkerFinished);
     connect(m_compressTask, &CompressTask::sendLastSlot, this, &Vesper::recvLastSlot);
@@ -304,4 +305,9 @@ void Vesper::recvFailed(const QString &, const QString &reason)
 {
     // The failure follows its own row's report at once, so the newest row is that one.
     ui.listWidget->markNewestFailed(reason);
+}
+
+void Vesper::recvUnchanged(const QString &, double megabytes)
+{
+    ui.listWidget->markNewestUnchanged(megabytes);
 }

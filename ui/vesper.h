@@ -34,6 +34,7 @@ private slots:
     void recvTaskFinished();
     void on_btnStartClicked();
     void recvFailed(const QString &archivePath, const QString &reason);
+    void recvUnchanged(const QString &archivePath, double megabytes);
     void recvWorkerFinished();
     void recvLastSlot(const QDateTime &slot);
     void recvOutputBusy();

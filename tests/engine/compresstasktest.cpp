@@ -1,3 +1,4 @@
+#include "archivecheck.h"
 #include "archivereader.h"
 #include "compresstask.h"
 #include "testfiles.h"
@@ -53,6 +54,10 @@ public:
         connect(task, &CompressTask::sendFailed, this,
                 [record](const QString &path) { record("failed " + QFileInfo(path).fileName()); },
                 Qt::DirectConnection);
+        // With the archive's size in bytes.
+        connect(task, &CompressTask::sendUnchanged, this, [record](const QString &path, double mib) {
+            record(QString("unchanged %1 %2").arg(QFileInfo(path).fileName()).arg(mib * 1048576));
+        }, Qt::DirectConnection);
     }
     QStringList events() const
     {
@@ -145,6 +150,7 @@ private slots:
     void signalOrder_data();
     void signalOrder();
     void chineseNameReadsBackAsUtf8();
+    void unchangedBackupIsLeftAlone();
 
     void missingDirectory();
     void nothingFound();
@@ -327,6 +333,32 @@ void CompressTaskTest::chineseNameReadsBackAsUtf8()
     QCOMPARE(content.entryName, QString("中文.bak"));
     QCOMPARE(content.localFlags & 0x0800, 0x0800);
     QCOMPARE(content.data, QByteArray("数据"));
+    QVERIFY(ArchiveCheck(out() + "/中文.rar").holds(src() + "/中文.bak"));
+}
+
+void CompressTaskTest::unchangedBackupIsLeftAlone()
+{
+    writeFile(src() + "/same.bak", patterned(10000));
+    CompressTask task;
+    {
+        Recorder first(&task);
+        runNow(task, first, out());
+    }
+    const QString archive = out() + "/same.rar";
+    const QByteArray bytes = readFile(archive);
+    // An old time shows a rewrite however soon it comes.
+    const QDateTime old(QDate(2020, 1, 1), QTime(0, 0));
+    QFile file(archive);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+    file.close();
+
+    Recorder recorder(&task);
+    runNow(task, recorder, out());
+    QCOMPARE(recorder.events(),
+             QStringList({"message same.rar", QString("unchanged same.rar %1").arg(bytes.size()), "finished"}));
+    QCOMPARE(task.unchangedCount(), 1);
+    QCOMPARE(readFile(archive), bytes);
+    QCOMPARE(QFileInfo(archive).lastModified(), old);
 }
 
 void CompressTaskTest::missingDirectory()
@@ -639,6 +671,7 @@ void CompressTaskTest::largeSourceUsesZip64()
     QVERIFY(content.valid);
     QCOMPARE(content.uncompressedSize, quint64(size));
     QVERIFY(content.localHasZip64);
+    QVERIFY(ArchiveCheck(out() + "/huge.rar").holds(path));
     QCOMPARE(recorder.events().last(), QString("finished"));
     QVERIFY(recorder.events().contains("progress 100"));
 

@@ -1,0 +1,414 @@
+#include "archivecheck.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QtEndian>
+
+#include <limits>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+constexpr quint32 kLocalSignature = 0x04034b50;
+constexpr quint32 kCentralSignature = 0x02014b50;
+constexpr quint32 kDescriptorSignature = 0x08074b50;
+constexpr quint32 kEndSignature = 0x06054b50;
+constexpr quint32 kZip64EndSignature = 0x06064b50;
+constexpr quint32 kZip64LocatorSignature = 0x07064b50;
+constexpr int kLocalSize = 30;
+constexpr int kCentralSize = 46;
+constexpr int kEndSize = 22;
+constexpr int kZip64EndSize = 56;
+constexpr int kZip64LocatorSize = 20;
+constexpr quint64 kZip64EndRecordSize = kZip64EndSize - 12; // as its own size field counts it
+// One entry's central record at most: name, extra field and comment take up to 64 KiB each.
+constexpr qint64 kMaxCentralSize = kCentralSize + 3 * 0xFFFF;
+constexpr quint16 kZip64Tag = 0x0001;
+constexpr quint16 kNtfsTag = 0x000a;
+constexpr quint16 kNtfsTimesTag = 0x0001;
+constexpr int kNtfsTimesSize = 24;
+constexpr quint16 kDescriptorFlag = 0x0008;
+constexpr quint16 kUtf8Flag = 0x0800;
+constexpr quint16 kDeflate = 8;
+constexpr quint16 kNo16 = 0xFFFF;
+constexpr quint32 kNo32 = 0xFFFFFFFF;
+constexpr qint64 kTicksPerSecond = 10000000;
+constexpr qint64 kSecondsFrom1601To1970 = 11644473600LL;
+
+quint16 u16(const QByteArray &bytes, int at)
+{
+    return qFromLittleEndian<quint16>(bytes.constData() + at);
+}
+
+quint32 u32(const QByteArray &bytes, int at)
+{
+    return qFromLittleEndian<quint32>(bytes.constData() + at);
+}
+
+quint64 u64(const QByteArray &bytes, int at)
+{
+    return qFromLittleEndian<quint64>(bytes.constData() + at);
+}
+
+// Where the end records place the central directory, and how much they take.
+struct Directory
+{
+    quint64 entries = 0;
+    quint64 size = 0;
+    quint64 offset = 0;
+    qint64 endRecordsSize = kEndSize;
+};
+
+// The entry as one of its headers describes it.
+struct Header
+{
+    quint16 flags = 0;
+    quint16 method = 0;
+    quint32 dosTime = 0;
+    quint32 crc = 0;
+    quint64 compressedSize = 0;
+    quint64 size = 0;
+    quint64 localOffset = 0; // central: where the local header begins
+    quint64 dataOffset = 0;  // local: where the entry's data begin
+    QByteArray name;
+    QByteArray zip64;
+    bool hasZip64 = false;
+    qint64 modified = -1;
+
+    bool agreesWith(const Header &other) const
+    {
+        return flags == other.flags && method == other.method && dosTime == other.dosTime
+            && crc == other.crc && compressedSize == other.compressedSize && size == other.size
+            && name == other.name && modified == other.modified;
+    }
+};
+
+bool readAt(QFile &file, qint64 at, qint64 size, QByteArray &bytes)
+{
+    if (!file.seek(at))
+        return false;
+    bytes = file.read(size);
+    return bytes.size() == size;
+}
+
+// The blocks of an extra field by tag; false when one runs past the field or comes twice.
+bool splitExtra(const QByteArray &extra, QMap<quint16, QByteArray> &blocks)
+{
+    int at = 0;
+    while (at + 4 <= extra.size()) {
+        const quint16 tag = u16(extra, at);
+        const int size = u16(extra, at + 2);
+        if (at + 4 + size > extra.size() || blocks.contains(tag))
+            return false;
+        blocks.insert(tag, extra.mid(at + 4, size));
+        at += 4 + size;
+    }
+    return at == extra.size();
+}
+
+// The modification time of an NTFS block (after 4 reserved bytes, tagged attributes);
+// -1 when it has none.
+qint64 ntfsModified(const QByteArray &block)
+{
+    int at = 4;
+    while (at + 4 <= block.size()) {
+        const quint16 tag = u16(block, at);
+        const int size = u16(block, at + 2);
+        if (at + 4 + size > block.size())
+            return -1;
+        if (tag == kNtfsTimesTag && size == kNtfsTimesSize) {
+            const quint64 time = u64(block, at + 4);
+            return time <= quint64(std::numeric_limits<qint64>::max()) ? qint64(time) : -1;
+        }
+        at += 4 + size;
+    }
+    return -1;
+}
+
+// Name and extra field stand after the fixed part of either header.
+bool readNameAndExtra(const QByteArray &bytes, int at, int nameSize, int extraSize, Header &header)
+{
+    header.name = bytes.mid(at, nameSize);
+    QMap<quint16, QByteArray> blocks;
+    if (!splitExtra(bytes.mid(at + nameSize, extraSize), blocks))
+        return false;
+    header.hasZip64 = blocks.contains(kZip64Tag);
+    header.zip64 = blocks.value(kZip64Tag);
+    header.modified = blocks.contains(kNtfsTag) ? ntfsModified(blocks.value(kNtfsTag)) : -1;
+    return true;
+}
+
+// The fields both headers have; the central header's stand 2 bytes further on.
+void readShared(const QByteArray &bytes, int shift, Header &header)
+{
+    header.flags = u16(bytes, shift + 6);
+    header.method = u16(bytes, shift + 8);
+    header.dosTime = u32(bytes, shift + 10);
+    header.crc = u32(bytes, shift + 14);
+    header.compressedSize = u32(bytes, shift + 18);
+    header.size = u32(bytes, shift + 22);
+}
+
+// A local header's ZIP64 block holds both sizes whenever either does not fit.
+bool readLocalZip64(Header &header)
+{
+    if (header.size != kNo32 && header.compressedSize != kNo32)
+        return true;
+    if (header.zip64.size() < 16)
+        return false;
+    header.size = u64(header.zip64, 0);
+    header.compressedSize = u64(header.zip64, 8);
+    return true;
+}
+
+// A central header's ZIP64 block holds, in order, just the values that do not fit.
+bool readCentralZip64(Header &header)
+{
+    int at = 0;
+    for (quint64 *value : {&header.size, &header.compressedSize, &header.localOffset}) {
+        if (*value != kNo32)
+            continue;
+        if (at + 8 > header.zip64.size())
+            return false;
+        *value = u64(header.zip64, at);
+        at += 8;
+    }
+    return true;
+}
+
+QString readCentral(const QByteArray &bytes, Header &header)
+{
+    if (u32(bytes, 0) != kCentralSignature)
+        return QStringLiteral("no central header where the end record points");
+    const int nameSize = u16(bytes, 28);
+    const int extraSize = u16(bytes, 30);
+    const int commentSize = u16(bytes, 32);
+    if (kCentralSize + nameSize + extraSize + commentSize != bytes.size())
+        return QStringLiteral("the central directory holds more than one entry");
+    if (u16(bytes, 34) != 0)
+        return QStringLiteral("the entry starts on another disk");
+    readShared(bytes, 2, header);
+    header.localOffset = u32(bytes, 42);
+    if (!readNameAndExtra(bytes, kCentralSize, nameSize, extraSize, header) || !readCentralZip64(header))
+        return QStringLiteral("a broken extra field in the central header");
+    return QString();
+}
+
+QString readLocal(QFile &file, Header &header)
+{
+    QByteArray fixed;
+    if (!readAt(file, 0, kLocalSize, fixed) || u32(fixed, 0) != kLocalSignature)
+        return QStringLiteral("no local header at the file's start");
+    readShared(fixed, 0, header);
+    const int nameSize = u16(fixed, 26);
+    const int extraSize = u16(fixed, 28);
+    QByteArray variable;
+    if (!readAt(file, kLocalSize, nameSize + extraSize, variable))
+        return QStringLiteral("the local header is cut short");
+    if (!readNameAndExtra(variable, 0, nameSize, extraSize, header) || !readLocalZip64(header))
+        return QStringLiteral("a broken extra field in the local header");
+    header.dataOffset = quint64(kLocalSize + nameSize + extraSize);
+    return QString();
+}
+
+// The ZIP64 end record and its locator before the end record: tail holds exactly these.
+QString readZip64EndRecords(const QByteArray &tail, qint64 length, Directory &directory)
+{
+    const int locator = kZip64EndSize;
+    const int end = locator + kZip64LocatorSize;
+    if (u32(tail, locator + 4) != 0 || u32(tail, locator + 16) != 1
+        || u64(tail, locator + 8) != quint64(length - tail.size()))
+        return QStringLiteral("the ZIP64 locator points elsewhere");
+    if (u32(tail, 0) != kZip64EndSignature || u64(tail, 4) != kZip64EndRecordSize || u32(tail, 16) != 0
+        || u32(tail, 20) != 0 || u64(tail, 24) != u64(tail, 32))
+        return QStringLiteral("a broken ZIP64 end record");
+    directory.entries = u64(tail, 32);
+    directory.size = u64(tail, 40);
+    directory.offset = u64(tail, 48);
+    directory.endRecordsSize = tail.size();
+    // The end record may only defer to the ZIP64 record, not contradict it.
+    const quint16 entries = u16(tail, end + 10);
+    const quint32 size = u32(tail, end + 12);
+    const quint32 offset = u32(tail, end + 16);
+    if ((entries != kNo16 && entries != directory.entries) || (size != kNo32 && size != directory.size)
+        || (offset != kNo32 && offset != directory.offset))
+        return QStringLiteral("the end record and the ZIP64 end record disagree");
+    return QString();
+}
+
+// tail: the file's last bytes, room enough for the ZIP64 records.
+QString readEndRecords(const QByteArray &tail, qint64 length, Directory &directory)
+{
+    const int end = tail.size() - kEndSize;
+    // No archive comment either: the end record ends the file.
+    if (u32(tail, end) != kEndSignature || u16(tail, end + 20) != 0)
+        return QStringLiteral("no end record at the file's end");
+    if (u16(tail, end + 4) != 0 || u16(tail, end + 6) != 0 || u16(tail, end + 8) != u16(tail, end + 10))
+        return QStringLiteral("the archive spans several disks");
+    if (u32(tail, end - kZip64LocatorSize) == kZip64LocatorSignature)
+        return readZip64EndRecords(tail, length, directory);
+    directory.entries = u16(tail, end + 10);
+    directory.size = u32(tail, end + 12);
+    directory.offset = u32(tail, end + 16);
+    if (directory.entries == kNo16 || directory.size == kNo32 || directory.offset == kNo32)
+        return QStringLiteral("ZIP64 values without a ZIP64 end record");
+    return QString();
+}
+
+// The data descriptor after the entry's data, its signature optional; its sizes take 8
+// bytes where the local header has a ZIP64 block.
+QString readDescriptor(QFile &file, qint64 at, const Header &local, qint64 &descriptorSize)
+{
+    const int sizesSize = local.hasZip64 ? 16 : 8;
+    QByteArray bytes;
+    if (!readAt(file, at, 4, bytes))
+        return QStringLiteral("the data descriptor is cut short");
+    const int shift = u32(bytes, 0) == kDescriptorSignature ? 4 : 0;
+    descriptorSize = shift + 4 + sizesSize;
+    if (!readAt(file, at, descriptorSize, bytes))
+        return QStringLiteral("the data descriptor is cut short");
+    const quint64 compressedSize = local.hasZip64 ? u64(bytes, shift + 4) : u32(bytes, shift + 4);
+    const quint64 size = local.hasZip64 ? u64(bytes, shift + 12) : u32(bytes, shift + 8);
+    if (u32(bytes, shift) != local.crc || compressedSize != local.compressedSize || size != local.size)
+        return QStringLiteral("the data descriptor and the headers disagree");
+    return QString();
+}
+
+qint64 fromUnixTime(qint64 seconds, long nanoseconds)
+{
+    const qint64 sinceFrom1601 = seconds + kSecondsFrom1601To1970;
+    if (sinceFrom1601 < 0 || sinceFrom1601 > std::numeric_limits<qint64>::max() / kTicksPerSecond - 1)
+        return -1;
+    return sinceFrom1601 * kTicksPerSecond + nanoseconds / 100;
+}
+
+} // namespace
+
+ArchiveCheck::ArchiveCheck(const QString &archivePath)
+{
+    // Opening a FIFO for reading would wait for a writer; the archive replaces it anyway.
+    if (!QFileInfo(archivePath).isFile()) {
+        fail(QStringLiteral("no archive file"));
+        return;
+    }
+    QFile file(archivePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        fail(file.errorString());
+        return;
+    }
+    if (!read(file) && file.error() != QFileDevice::NoError)
+        m_errorString = file.errorString();
+}
+
+bool ArchiveCheck::holds(const QString &sourcePath) const
+{
+    const QFileInfo source(sourcePath);
+    return isWhole() && m_entry.method == kDeflate && m_entry.modified >= 0
+        && m_entry.name == source.fileName() && m_entry.size == quint64(source.size())
+        && m_entry.modified == exactModificationTime(sourcePath);
+}
+
+qint64 ArchiveCheck::exactModificationTime(const QString &path)
+{
+#ifdef Q_OS_WIN
+    // Opened for its attributes alone, beside any other program's handle; a link is
+    // followed, as reading the file follows it.
+    const HANDLE handle = CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(),
+                                      FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    FILETIME written;
+    const bool known = GetFileTime(handle, nullptr, nullptr, &written);
+    CloseHandle(handle);
+    const quint64 time = (quint64(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    return known && time <= quint64(std::numeric_limits<qint64>::max()) ? qint64(time) : -1;
+#else
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return -1;
+    return fromUnixTime(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+#endif
+}
+
+QByteArray ArchiveCheck::ntfsTimeField(qint64 time)
+{
+    QByteArray field(4 + 4 + 4 + kNtfsTimesSize, '\0');
+    uchar *bytes = reinterpret_cast<uchar *>(field.data());
+    qToLittleEndian<quint16>(kNtfsTag, bytes);
+    qToLittleEndian<quint16>(quint16(field.size() - 4), bytes + 2);
+    // 4 reserved bytes, then the one attribute: the three times.
+    qToLittleEndian<quint16>(kNtfsTimesTag, bytes + 8);
+    qToLittleEndian<quint16>(kNtfsTimesSize, bytes + 10);
+    for (int at = 12; at < field.size(); at += 8)
+        qToLittleEndian<quint64>(quint64(time), bytes + at);
+    return field;
+}
+
+// Reads the end records, then the central directory they point to, then the local header
+// and the data descriptor, each a bounded read at a place the one before has fixed.
+bool ArchiveCheck::read(QFile &file)
+{
+    m_archiveSize = file.size();
+    const qint64 length = m_archiveSize;
+    constexpr qint64 kTailSize = kZip64EndSize + kZip64LocatorSize + kEndSize;
+    QByteArray tail;
+    if (length < kTailSize || !readAt(file, length - kTailSize, kTailSize, tail))
+        return fail(QStringLiteral("too short for an archive"));
+    Directory directory;
+    QString problem = readEndRecords(tail, length, directory);
+    if (!problem.isEmpty())
+        return fail(problem);
+    if (directory.entries != 1 || directory.size < quint64(kCentralSize)
+        || directory.size > quint64(kMaxCentralSize) || directory.offset > quint64(length)
+        || directory.offset + directory.size + quint64(directory.endRecordsSize) != quint64(length))
+        return fail(QStringLiteral("not one entry right before the end records"));
+
+    QByteArray centralBytes;
+    if (!readAt(file, qint64(directory.offset), qint64(directory.size), centralBytes))
+        return fail(QStringLiteral("the central directory is cut short"));
+    Header central;
+    Header local;
+    problem = readCentral(centralBytes, central);
+    if (problem.isEmpty())
+        problem = readLocal(file, local);
+    if (!problem.isEmpty())
+        return fail(problem);
+    if (central.localOffset != 0 || !local.agreesWith(central))
+        return fail(QStringLiteral("the central directory and the local header disagree"));
+
+    // Data, then the descriptor if any, fill the file up to the central directory.
+    if (central.compressedSize > quint64(length))
+        return fail(QStringLiteral("the entry's data run past the file's end"));
+    const qint64 dataEnd = qint64(local.dataOffset + central.compressedSize);
+    qint64 descriptorSize = 0;
+    if (local.flags & kDescriptorFlag) {
+        problem = readDescriptor(file, dataEnd, local, descriptorSize);
+        if (!problem.isEmpty())
+            return fail(problem);
+    }
+    if (quint64(dataEnd + descriptorSize) != directory.offset)
+        return fail(QStringLiteral("the file is not as long as its headers say"));
+
+    m_entry.name = (central.flags & kUtf8Flag) ? QString::fromUtf8(central.name)
+                                               : QString::fromLocal8Bit(central.name);
+    m_entry.method = central.method;
+    m_entry.size = central.size;
+    m_entry.modified = central.modified;
+    return true;
+}
+
+bool ArchiveCheck::fail(const QString &reason)
+{
+    m_errorString = reason;
+    m_entry = Entry();
+    return false;
+}
