@@ -7,6 +7,7 @@
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Halcyon'
+event_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Halcyon'
 # C:\ but Windows itself and the temporary files.
 # Wine names the folder StartUp, Windows Startup.
 startup_lnk() { find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Startup/Halcyon压缩.lnk'; }
@@ -22,6 +23,7 @@ install_case() {
   diff -r -x uninstall.exe "$WIN_APP" "$programs" >&2 || fail "Program Files\\Halcyon differs from the zip"
   [ -f "$programs/THIRD-PARTY-NOTICES.txt" ] && [ -f "$programs/licenses/qtbase/LICENSE.LGPL3.txt" ] || fail "no licences installed"
   wine reg query "$key" /v QuietUninstallString 2>/dev/null | grep -F -q 'uninstall.exe" /S' || fail "no uninstall entry"
+  wine reg query "$event_key" /v EventMessageFile 2>/dev/null | grep -F -q 'Halcyon\halcyon.exe' || fail "no event source registered"
 
   [ -d "$appdata" ] || fail "the installer made no $appdata"
   [ -n "$(startup_lnk)" ] || fail "no shortcut in the Startup folder"
@@ -34,6 +36,7 @@ install_case() {
 
   wine "$programs/uninstall.exe" /S && wineserver -w || fail "the silent uninstall failed"
   ! wine reg query "$key" >/dev/null 2>&1 || fail "the uninstall entry stayed"
+  ! wine reg query "$event_key" >/dev/null 2>&1 || fail "the event source stayed registered"
   [ "$(work_state "$appdata")" = "$operator" ] || fail "the operator's files in $appdata changed"
   rm -r "$appdata"
   [ "$(drive_state)" = "$before" ] || { diff <(echo "$before") <(drive_state) >&2 || true; fail "the uninstaller left files"; }

@@ -1,5 +1,5 @@
-# The portable zip as Windows reads it: a 64-bit GUI program with its icon group and
-# manifest, and exactly the DLLs that it and its plug-ins import, besides Windows' own;
+# The portable zip as Windows reads it: a 64-bit GUI program with its icon group, the event
+# source's message table and manifest, and exactly the DLLs that it and its plug-ins import, besides Windows' own;
 # the licence texts and notices beside them, and the sources file those name.
 #   bash windows-pe.sh SOURCE_DIR VERSION
 set -euo pipefail
@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 unzip -q "$zip" -d "$work"
 [ -f "$1/dist/halcyon-$2-win64-sources.tar" ] || { echo "FAIL: the zip came without halcyon-$2-win64-sources.tar"; exit 1; }
 /usr/bin/python3 - "$work/halcyon-$2-win64" "$1/tools/windows/system-dlls.txt" "$1/dist/halcyon-$2-win64-sources.tar" <<'PY'
-import hashlib, os, re, sys, tarfile, pefile
+import hashlib, os, re, struct, sys, tarfile, pefile
 app, system_list, sources = sys.argv[1:]
 failures = []
 def check(ok, what):
@@ -21,9 +21,19 @@ check(exe.FILE_HEADER.Machine == 0x8664 and exe.OPTIONAL_HEADER.Subsystem == 2, 
 # (type, name or id) -> (language, bytes)
 res = {(t.id, str(i.name) if i.name else i.id): (l.id, exe.get_data(l.data.struct.OffsetToData, l.data.struct.Size))
        for t in exe.DIRECTORY_ENTRY_RESOURCE.entries for i in t.directory.entries for l in i.directory.entries}
-check(sorted({t for t, _ in res}) == [3, 14, 24], f"resource types {sorted({t for t, _ in res})}, want icon, group, manifest")
+check(sorted({t for t, _ in res}) == [3, 11, 14, 24], f"resource types {sorted({t for t, _ in res})}, want icon, message table, group, manifest")
 check({lang for lang, _ in res.values()} == {0x409}, "a resource is not English (United States)")
 check(int.from_bytes(res.get((14, "IDI_ICON1"), (0, b"\0" * 6))[1][4:6], "little") == 8, "no icon group IDI_ICON1 of 8 images")
+# The event source's messages 100..106, each showing the program's text: "%1".
+table = res.get((11, 1), (0, b"\0" * 4))[1]
+blocks = [struct.unpack_from("<III", table, 4 + 12 * i) for i in range(struct.unpack_from("<I", table)[0])]
+texts = {}
+for low, high, at in blocks:
+    for number in range(low, high + 1):
+        length, flags = struct.unpack_from("<HH", table, at)
+        texts[number] = table[at + 4:at + length].decode("utf-16-le" if flags & 1 else "latin-1").rstrip("\0")
+        at += length
+check(texts == {n: "%1\r\n" for n in range(100, 107)}, f"message table {texts}, want 100..106 as %1")
 manifest = res.get((24, 1), (0, b""))[1]
 check(b'level="asInvoker"' in manifest and b'uiAccess="false"' in manifest, "manifest 1 does not ask for asInvoker")
 

@@ -1,6 +1,7 @@
 # The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
 # loads every file of the folder and nothing else of ours, archives a run-now job, and
-# exits with 0 when its window is closed; its Task Scheduler task is well-formed; a job whose older archive another program holds.
+# exits with 0 when its window is closed; its Task Scheduler task is well-formed; halcyon.exe
+# --run with its lines, exit code and events; a job whose older archive another program holds.
 #   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
@@ -49,7 +50,22 @@ held_archive_case() {
   close_exits_zero
 }
 
+# halcyon.exe --run as a scheduled task runs it: no window, its lines redirected, its exit
+# code; and what it hands the event log (Wine's eventlog channel traces ReportEventW).
+headless_case() {
+  local work="$CASE_DIR/work" code=0
+  mkdir -p "$work"
+  new_wineprefix
+  prepare_job "$work"
+  (cd "$work" && WINEDEBUG=+eventlog wine "$WIN_APP/halcyon.exe" --run >"$CASE_DIR/lines.txt" 2>"$CASE_DIR/wine.log") || code=$?
+  [ "$code" -eq 0 ] || fail "halcyon.exe --run exited with $code: $(cat "$CASE_DIR/lines.txt")"
+  [ "$(grep -c ' ok' "$CASE_DIR/lines.txt")" -eq 2 ] || fail "--run printed: $(cat "$CASE_DIR/lines.txt")"
+  check_archive "$JOB_OUT/Nightly.rar" "$JOB_SRC/a/Nightly.BAK"
+  grep -q 'eventlog.*L"100: ' "$CASE_DIR/wine.log" || fail "no event 100 reached ReportEventW: $(grep eventlog "$CASE_DIR/wine.log" | head -5)"
+}
+
 start_xvfb
+run_case headless-run headless_case
 run_case portable-zip portable_case
 run_case held-archive held_archive_case
 finish

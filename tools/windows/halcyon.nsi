@@ -16,6 +16,8 @@ SetCompressor /SOLID lzma
 !define APPNAME "Halcyon压缩"
 !define APPKEY "Halcyon"
 !define UNINSTKEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APPKEY}"
+; The Application log's source: the Event Viewer finds the texts in halcyon.exe's message table.
+!define EVENTKEY "SYSTEM\CurrentControlSet\Services\EventLog\Application\${APPKEY}"
 
 Name "${APPNAME}"
 OutFile "${OUTFILE}"
@@ -101,6 +103,8 @@ Section "-Install"
   WriteRegDWORD HKLM "${UNINSTKEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTKEY}" "NoRepair" 1
   WriteRegDWORD HKLM "${UNINSTKEY}" "EstimatedSize" ${SIZE_KB}
+  WriteRegExpandStr HKLM "${EVENTKEY}" "EventMessageFile" "$INSTDIR\halcyon.exe"
+  WriteRegDWORD HKLM "${EVENTKEY}" "TypesSupported" 7
 SectionEnd
 
 ; The daily mode lives in the running program: started at sign-in, it comes back after a
@@ -125,6 +129,7 @@ Section "Uninstall"
   RMDir "$APPDATA\${APPKEY}"
 
   DeleteRegKey HKLM "${UNINSTKEY}"
+  DeleteRegKey HKLM "${EVENTKEY}"
 SectionEnd
 
 ; After the sections: it names one.
