@@ -11,6 +11,7 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
+#include <pthread.h>
 #include <syslog.h>
 #endif
 
@@ -110,6 +111,10 @@ public:
 private:
     void loop()
     {
+#ifdef Q_OS_LINUX
+        // Not the name of the thread that started it (the worker's, which tools watch for).
+        pthread_setname_np(pthread_self(), "halcyon-log");
+#endif
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
             m_wake.wait(lock, [this] { return !m_queue.empty(); });

@@ -355,6 +355,18 @@ void VesperTest::runNowFillsRows()
         QVERIFY2(shown <= mib + 0.005 && shown >= mib - 0.02, qPrintable(labels[2]->text()));
         QCOMPARE(list->visualItemRect(list->item(row)).height(), 30);
     }
+    QVERIFY(!failed->toolTip().isEmpty());
+
+    // Again: the two archives still hold their backups and are left as they are.
+    widget<QPushButton>("btnRightNowStart")->click();
+    QTRY_COMPARE(list->count(), 6);
+    QTRY_VERIFY(worker()->isFinished());
+    for (int row : {3, 4}) {
+        QTRY_VERIFY(list->entry(row).unchanged);
+        QCOMPARE(list->entry(row).value, 100);
+        QCOMPARE(list->entry(row).mebibytes, QFileInfo(archives[row - 3]).size() / 1048576.0);
+    }
+    QVERIFY(list->entry(5).failed);
 }
 
 void VesperTest::missingDirectoryAndNothingFound()
