@@ -4,6 +4,7 @@
 #include "archivewriter.h"
 #include "systemlog.h"
 #include "treewalk.h"
+#include "wholefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -335,6 +336,7 @@ void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
     const QString stem = name.left(name.size() - suffix.size());
     m_archivePath = m_outputDir + stem + QStringLiteral(".rar");
     emit sendMessage(m_archivePath);
+    removeLeftovers();
     if (!readable)
         return fail(filePath, source.errorString());
     const ArchiveCheck archive(m_archivePath);
@@ -358,6 +360,16 @@ void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
     } else {
         fail(filePath, reason);
     }
+}
+
+// What an interrupted job of this program left for this archive: no job but this one writes
+// here while it holds the lock, so none of it is being written.
+void CompressTask::removeLeftovers()
+{
+    if (!m_outputLock)
+        return;
+    for (const QString &leftover : WholeFile::leftovers(m_archivePath))
+        QFile::remove(leftover);
 }
 
 void CompressTask::fail(const QString &sourcePath, const QString &reason)

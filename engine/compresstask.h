@@ -81,6 +81,7 @@ private:
     void startSchedule();
     bool holdOutput();
     void fail(const QString &sourcePath, const QString &reason);
+    void removeLeftovers();
     void pause();
 
     void runJob();

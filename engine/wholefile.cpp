@@ -20,13 +20,19 @@ namespace {
 
 constexpr int kNameAttempts = 100;
 
+// A name only this program makes, so that what an interrupted job left can be told from an
+// operator's own files beside the archive (Nightly.rar.backup).
+const char kTemporaryTag[] = ".halcyon-";
+const char kTemporaryEnd[] = ".tmp";
+constexpr int kRandomLength = 6;
+
 QString randomSuffix()
 {
     static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString suffix(QStringLiteral("."));
-    for (int i = 0; i < 6; ++i)
+    QString suffix = QLatin1String(kTemporaryTag);
+    for (int i = 0; i < kRandomLength; ++i)
         suffix += QLatin1Char(kAlphabet[QRandomGenerator::global()->bounded(62)]);
-    return suffix;
+    return suffix + QLatin1String(kTemporaryEnd);
 }
 
 // A link is replaced at its target, as an editor saving through it would.
@@ -162,4 +168,20 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
                     QFile::encodeName(m_finalPath).constData())
         == 0;
 #endif
+}
+
+QStringList WholeFile::leftovers(const QString &finalPath)
+{
+    const QFileInfo final(resolveLinks(finalPath));
+    const QString prefix = final.fileName() + QLatin1String(kTemporaryTag);
+    QStringList found;
+    const QStringList names = final.dir().entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        const QStringRef random = name.midRef(prefix.size(), kRandomLength);
+        if (name.size() == prefix.size() + kRandomLength + int(qstrlen(kTemporaryEnd)) && name.startsWith(prefix)
+            && name.endsWith(QLatin1String(kTemporaryEnd))
+            && std::all_of(random.cbegin(), random.cend(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 0x80; }))
+            found << final.dir().filePath(name);
+    }
+    return found;
 }

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -35,6 +36,10 @@ public:
 
     // How long the replacement keeps trying while the older file is held open.
     static constexpr int kHeldRetryMs = 10000;
+
+    // The temporary files of finalPath that earlier WholeFiles left (a killed process, a
+    // power cut). Only the caller knows that none of them is still being written.
+    static QStringList leftovers(const QString &finalPath);
 
 private:
     bool createTemporary();

@@ -107,6 +107,9 @@ void HeadlessJobTest::exitCodes()
     writeFile(dir.filePath("CompressFileFath.ini"), out.toUtf8());
     if (setup == "b.rar taken")
         QVERIFY(QDir().mkpath(out + "/b.rar"));
+    // Left by a killed job beside an operator's own file; and, while another job runs, kept.
+    for (const QString &name : {"a.rar.halcyon-Xy12Zw.tmp", "a.rar.backup"})
+        writeFile(out + "/" + name, "x");
     QLockFile held(CompressTask::lockPath(out));
     if (setup == "locked")
         QVERIFY(held.tryLock(0));
@@ -142,6 +145,8 @@ void HeadlessJobTest::exitCodes()
         QVERIFY2(!QFileInfo::exists(CompressTask::lockPath(out)), "a job leaves no lock behind");
     if (exitCode >= 2)
         QVERIFY(!QFileInfo::exists(out + "/a.rar"));
+    QCOMPARE(QFileInfo::exists(out + "/a.rar.halcyon-Xy12Zw.tmp"), exitCode != 0 && exitCode != 1);
+    QVERIFY(QFileInfo::exists(out + "/a.rar.backup"));
 }
 
 QTEST_GUILESS_MAIN(HeadlessJobTest)
