@@ -2,7 +2,8 @@
 // over the same bytes, with a receiver that takes the progress reports the way the window
 // does: straight into a ProgressMailbox on the worker's thread, emptied once a frame here.
 //
-//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, sizes, CPU time, peak RSS
+//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, sizes, CPU time, peak RSS,
+//                                            the threads it left behind
 //   halcyonbench zlib FILE                   one Deflate stream on this thread; seconds, size
 //   halcyonbench log ROWS [BURST]            the window's monitor log taking ROWS archive rows,
 //                                            BURST rows to an event-loop pass (default 50)
@@ -18,6 +19,7 @@
 #include <quazipfileinfo.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -25,6 +27,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTextStream>
+#include <QThread>
 #include <QTimer>
 
 #include <zlib.h>
@@ -53,6 +56,20 @@ qint64 statusKiB(const QByteArray &key)
 qint64 peakRssKiB()
 {
     return statusKiB("VmHWM:");
+}
+
+int threadCount()
+{
+    return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+}
+
+// The threads beyond those before the job, given up to a second to go: a thread that has
+// been waited for may take a moment to leave the system's list.
+int threadsLeft(int before)
+{
+    for (int i = 0; i < 100 && threadCount() > before; ++i)
+        QThread::msleep(10);
+    return threadCount() - before;
 }
 
 // User and system time of this thread (RUSAGE_THREAD) or of the process, ended threads included.
@@ -158,6 +175,7 @@ int runJob(const QString &sourceDir, const QString &outputDir)
     QObject::connect(&task, &CompressTask::sendTaskFinished, &receiver, &ProgressReceiver::takeReports);
     QObject::connect(&task, &CompressTask::sendTaskFinished, qApp, &QCoreApplication::quit);
 
+    const int threadsBefore = threadCount();
     const double processCpu0 = cpuSeconds(RUSAGE_SELF);
     const double mainCpu0 = cpuSeconds(RUSAGE_THREAD);
     QElapsedTimer timer;
@@ -191,6 +209,7 @@ int runJob(const QString &sourceDir, const QString &outputDir)
     print("progress_shown", double(receiver.shown));
     print("frames", double(receiver.frames));
     print("peak_rss_kib", double(peakRssKiB()));
+    print("threads_left", threadsLeft(threadsBefore));
     return 0;
 }
 

@@ -33,13 +33,13 @@ set(halcyon_font_depends "fonts-wqy-microhei")
 find_program(HALCYON_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(HALCYON_FILE file)
 if(HALCYON_DPKG_SHLIBDEPS AND HALCYON_FILE)
-  # Versioned Depends on the Qt, QuaZip and C/C++ runtime packages, read from the binary.
+  # Versioned Depends on the Qt, QuaZip, libdeflate and C/C++ runtime packages, read from the binary.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${halcyon_font_depends}")
 else()
   message(STATUS "dpkg-shlibdeps or file not found (dpkg-dev, file): the package's Depends are listed by hand")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6, libstdc++6, libgcc-s1, libqt5core5a, libqt5gui5, libqt5widgets5, libquazip1-qt5-1, ${halcyon_font_depends}")
+    "libc6, libstdc++6, libgcc-s1, libqt5core5a, libqt5gui5, libqt5widgets5, libquazip1-qt5-1, libdeflate0, ${halcyon_font_depends}")
 endif()
 
 # What Debian asks of every package: /usr/share/doc/<package>/copyright in its

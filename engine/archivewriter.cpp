@@ -32,12 +32,10 @@ bool isAscii(const QString &text)
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
-// The most that Deflate can make of size bytes: zlib's compressBound in 64 bits (its uLong
-// has 32 on Windows), plus the marker that ends each block on a byte boundary.
+// The most that the deflater's blocks can make of size bytes, joined.
 qint64 deflateBound(qint64 size)
 {
-    const qint64 blocks = size / ParallelDeflater::kBlockSize + 1;
-    return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + 16 * blocks;
+    return ParallelDeflater::outputBound(size);
 }
 
 // What tells that a source changed while it was read.

@@ -6,6 +6,12 @@
 #define ZLIB_CONST
 #include <zlib.h>
 
+#include <libdeflate.h>
+
+// The bytes of an archive are those of one libdeflate version: Debian 12's, which the Windows
+// build is made from too.
+static_assert(LIBDEFLATE_VERSION_MAJOR == 1 && LIBDEFLATE_VERSION_MINOR == 14, "libdeflate 1.14 expected");
+
 #include <algorithm>
 #include <new>
 
@@ -25,16 +31,21 @@
 
 namespace {
 
-// pigz's parameters, so that the bytes are pigz's.
+// libdeflate's default: about twice as fast as zlib's level 6 for at most a percent more.
 constexpr int kLevel = 6;
-constexpr int kWindowBits = -15;
-constexpr int kMemLevel = 8;
-constexpr int kDictionarySize = 32 * 1024;
-
 constexpr int kMaxCompressors = 64;
-// deflateBound leaves out the sync marker and empty blocks that end a block on a byte.
-constexpr int kSlack = 64;
-constexpr int kGrowth = 64 * 1024;
+// What joining adds to a block: up to 2 bits of a stored block's header spill into a byte of
+// their own, then its LEN and NLEN.
+constexpr int kJoinBytes = 5;
+constexpr char kEmptyStoredBlock[] = {'\x00', '\x00', '\xff', '\xff'};
+// The proof inflates into this much at a time.
+constexpr int kInflateChunk = 64 * 1024;
+
+// inflate's data_type with Z_BLOCK: the unused bits of the last byte read, "in the last
+// block", "stopped at a block's end".
+constexpr int kUnusedBits = 7;
+constexpr int kInLastBlock = 64;
+constexpr int kAtBlockEnd = 128;
 
 #ifdef Q_OS_WIN
 constexpr QThread::Priority kCompressorPriority = QThread::LowPriority; // BELOW_NORMAL
@@ -56,9 +67,67 @@ void lowerThisThreadsPriority()
 #endif
 }
 
-const Bytef *bytes(const QByteArray &array)
+quint32 crcOf(const char *data, qint64 size)
 {
-    return reinterpret_cast<const Bytef *>(array.constData());
+    return libdeflate_crc32(0, data, size_t(size));
+}
+
+// Where the inflate of one block got to.
+struct Inflated
+{
+    qint64 size = 0;
+    quint32 crc = 0;
+    qint64 lastBlockBit = 0; // where the Deflate block being inflated began
+    int unusedBits = 0;      // of the last byte read
+    bool whole = false;      // the final block ended, and with it the bytes
+};
+
+// Inflates deflated with Z_BLOCK, which stops at every Deflate block's end (the final one's
+// too, before the stream's end), to learn where each block begins.
+Inflated inflateBlocks(z_stream &stream, const QByteArray &deflated, qint64 limit)
+{
+    Inflated result;
+    QByteArray chunk(kInflateChunk, Qt::Uninitialized);
+    const auto *begin = reinterpret_cast<const Bytef *>(deflated.constData());
+    stream.next_in = begin;
+    stream.avail_in = uInt(deflated.size());
+    for (;;) {
+        stream.next_out = reinterpret_cast<Bytef *>(chunk.data());
+        stream.avail_out = uInt(chunk.size());
+        const int status = inflate(&stream, Z_BLOCK);
+        const qint64 produced = chunk.size() - qint64(stream.avail_out);
+        result.size += produced;
+        result.crc = libdeflate_crc32(result.crc, chunk.constData(), size_t(produced));
+        // At a block's end, without input to go on, no progress is still no fault.
+        const bool atBlockEnd = stream.data_type & kAtBlockEnd;
+        if ((status != Z_OK && !(status == Z_BUF_ERROR && atBlockEnd)) || result.size > limit)
+            return result;
+        if (!atBlockEnd)
+            continue;
+        result.unusedBits = stream.data_type & kUnusedBits;
+        if (stream.data_type & kInLastBlock)
+            break;
+        result.lastBlockBit = (stream.next_in - begin) * 8 - result.unusedBits;
+    }
+    // Past the final block's end the stream ends, with nothing after it.
+    stream.next_out = reinterpret_cast<Bytef *>(chunk.data());
+    stream.avail_out = uInt(chunk.size());
+    result.whole = inflate(&stream, Z_NO_FLUSH) == Z_STREAM_END && stream.avail_in == 0
+                   && stream.avail_out == uInt(chunk.size());
+    return result;
+}
+
+// As zlib's gzjoin joins streams: the last block is no longer final, and an empty stored
+// block, whose header follows its end code, brings the stream to a byte's end.
+void joinToNext(QByteArray &deflated, const Inflated &inflated)
+{
+    char *bytes = deflated.data();
+    bytes[inflated.lastBlockBit / 8] &= char(~(1u << (inflated.lastBlockBit % 8)));
+    const int unused = inflated.unusedBits;
+    bytes[deflated.size() - 1] &= char((1u << (8 - unused)) - 1);
+    if (unused < 3)
+        deflated.append('\0');
+    deflated.append(kEmptyStoredBlock, sizeof kEmptyStoredBlock);
 }
 
 } // namespace
@@ -80,8 +149,32 @@ int ParallelDeflater::availableCpus()
     return std::clamp(count, 1, kMaxCompressors);
 }
 
+qint64 ParallelDeflater::outputBound(qint64 size)
+{
+    const qint64 fullBlocks = size / kBlockSize;
+    const auto bound = [](qint64 bytes) {
+        return qint64(libdeflate_deflate_compress_bound(nullptr, size_t(bytes))) + kJoinBytes;
+    };
+    return fullBlocks * bound(kBlockSize) + bound(size % kBlockSize);
+}
+
+bool ParallelDeflater::proveAndJoin(QByteArray &deflated, qint64 size, quint32 crc, bool last)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return false;
+    const Inflated inflated = inflateBlocks(stream, deflated, size);
+    inflateEnd(&stream);
+    if (!inflated.whole || inflated.size != size || inflated.crc != crc)
+        return false;
+    if (!last)
+        joinToNext(deflated, inflated);
+    return true;
+}
+
 ParallelDeflater::ParallelDeflater(int compressors)
     : m_compressors(std::clamp(compressors, 0, kMaxCompressors))
+    , m_maxInFlight(std::min(m_compressors + 2, kMaxBlocksInFlight))
 {
 }
 
@@ -94,7 +187,7 @@ ParallelDeflater::~ParallelDeflater()
     }
     for (const auto &thread : m_threads)
         thread->wait();
-    endStream(m_inlineStream);
+    libdeflate_free_compressor(m_inlineCompressor);
 }
 
 void ParallelDeflater::push(const QByteArray &block, bool last)
@@ -102,20 +195,19 @@ void ParallelDeflater::push(const QByteArray &block, bool last)
     Q_ASSERT(last || block.size() == kBlockSize);
     auto job = std::make_unique<Job>();
     job->input = block;
-    job->dictionary = m_tail;
     job->last = last;
     job->size = block.size();
-    m_tail = last ? QByteArray() : block.right(kDictionarySize);
     Job &pushed = *job;
     m_jobs.push_back(std::move(job));
 
-    // A stream of one block is not worth a thread.
+    // A stream of one block is not worth a thread; more compressors than blocks that can be
+    // in flight beside the two waiting would never all have work.
     if (m_blocksPushed++ == 0 && !last)
-        startCompressors();
+        startCompressors(std::min(m_compressors, m_maxInFlight - 2));
     if (m_threads.empty()) {
-        if (!m_inlineStream)
-            m_inlineStream = newStream();
-        compress(m_inlineStream, pushed);
+        if (!m_inlineCompressor)
+            m_inlineCompressor = libdeflate_alloc_compressor(kLevel);
+        compress(m_inlineCompressor, pushed);
         finish(pushed);
         return;
     }
@@ -151,9 +243,9 @@ QByteArray ParallelDeflater::takeNext()
     return m_failed ? QByteArray() : std::move(job->output);
 }
 
-void ParallelDeflater::startCompressors()
+void ParallelDeflater::startCompressors(int count)
 {
-    for (int i = 0; i < m_compressors; ++i) {
+    for (int i = 0; i < count; ++i) {
         std::unique_ptr<QThread> thread(QThread::create([this] { compressorLoop(); }));
         thread->start(kCompressorPriority);
         // A thread the system would not give us is done without; with none, all runs inline.
@@ -165,12 +257,12 @@ void ParallelDeflater::startCompressors()
 void ParallelDeflater::compressorLoop()
 {
     lowerThisThreadsPriority();
-    z_stream_s *stream = newStream();
+    libdeflate_compressor *compressor = libdeflate_alloc_compressor(kLevel);
     while (Job *job = nextJob()) {
-        compress(stream, *job);
+        compress(compressor, *job);
         finish(*job);
     }
-    endStream(stream);
+    libdeflate_free_compressor(compressor);
 }
 
 ParallelDeflater::Job *ParallelDeflater::nextJob()
@@ -192,89 +284,29 @@ void ParallelDeflater::finish(Job &job)
     m_jobDone.wakeOne();
 }
 
-// A stream that could not be set up fails each of its blocks, so none is ever left waiting.
-void ParallelDeflater::compress(z_stream_s *stream, Job &job)
+// A compressor that could not be set up fails each of its blocks, so none is ever left waiting.
+void ParallelDeflater::compress(libdeflate_compressor *compressor, Job &job)
 {
+    job.crc = crcOf(job.input.constData(), job.input.size());
     try {
-        job.failed = !stream || !deflateBlock(*stream, job);
+        job.failed = !compressor || !deflateBlock(*compressor, job)
+                     || !proveAndJoin(job.output, job.size, job.crc, job.last);
+        // A block waiting for its turn keeps only its output.
+        job.output.squeeze();
     } catch (const std::bad_alloc &) {
         job.failed = true;
     }
-    job.crc = quint32(crc32(0, bytes(job.input), uInt(job.input.size())));
-    // A block waiting for its turn keeps only its output.
     job.input = QByteArray();
-    job.dictionary = QByteArray();
 }
 
-bool ParallelDeflater::deflateBlock(z_stream_s &stream, Job &job)
+bool ParallelDeflater::deflateBlock(libdeflate_compressor &compressor, Job &job)
 {
-    if (deflateReset(&stream) != Z_OK)
-        return false;
-    const uInt dictionarySize = uInt(job.dictionary.size());
-    if (dictionarySize > 0
-        && deflateSetDictionary(&stream, bytes(job.dictionary), dictionarySize) != Z_OK)
-        return false;
-    stream.next_in = bytes(job.input);
-    stream.avail_in = uInt(job.input.size());
-    job.output.resize(int(deflateBound(&stream, uLong(job.input.size()))) + kSlack);
-    const bool ended = job.last ? deflateInto(stream, job.output, Z_FINISH) == Z_STREAM_END
-                                : endOnByte(stream, job.output);
-    job.output.resize(int(stream.total_out));
-    job.output.squeeze();
-    return ended && stream.avail_in == 0;
-}
-
-// As pigz ends a block that more follow: the next one starts from a fresh stream, so this one
-// must stop on a byte without ending the Deflate stream.
-bool ParallelDeflater::endOnByte(z_stream_s &stream, QByteArray &output)
-{
-    if (deflateInto(stream, output, Z_BLOCK) == Z_STREAM_ERROR)
-        return false;
-    int bits = 0;
-    deflatePending(&stream, nullptr, &bits);
-    // An empty static block is 10 bits: from an even count a few of them reach a byte (cheaper
-    // than the 5-byte sync marker); from an odd one they never do.
-    if (bits & 1)
-        return deflateInto(stream, output, Z_SYNC_FLUSH) != Z_STREAM_ERROR;
-    if ((bits & 7) == 0)
-        return true;
-    while (bits & 7) {
-        if (deflatePrime(&stream, 10, 2) != Z_OK)
-            return false;
-        deflatePending(&stream, nullptr, &bits);
-    }
-    return deflateInto(stream, output, Z_BLOCK) != Z_STREAM_ERROR;
-}
-
-// Like pigz's deflate_engine: a call that fills the output may still owe some of the flush.
-int ParallelDeflater::deflateInto(z_stream_s &stream, QByteArray &output, int flush)
-{
-    int result = Z_OK;
-    do {
-        if (int(stream.total_out) == output.size())
-            output.resize(output.size() + kGrowth);
-        stream.next_out = reinterpret_cast<Bytef *>(output.data()) + stream.total_out;
-        stream.avail_out = uInt(output.size()) - uInt(stream.total_out);
-        result = deflate(&stream, flush);
-    } while (result != Z_STREAM_ERROR && stream.avail_out == 0);
-    return result;
-}
-
-z_stream_s *ParallelDeflater::newStream()
-{
-    auto *stream = new (std::nothrow) z_stream_s();
-    if (stream && deflateInit2(stream, kLevel, Z_DEFLATED, kWindowBits, kMemLevel,
-                               Z_DEFAULT_STRATEGY) != Z_OK) {
-        delete stream;
-        return nullptr;
-    }
-    return stream;
-}
-
-void ParallelDeflater::endStream(z_stream_s *stream)
-{
-    if (!stream)
-        return;
-    deflateEnd(stream);
-    delete stream;
+    const size_t bound = libdeflate_deflate_compress_bound(&compressor, size_t(job.size));
+    job.output.resize(int(bound) + kJoinBytes);
+    const size_t size = libdeflate_deflate_compress(&compressor, job.input.constData(), size_t(job.size),
+                                                    job.output.data(), bound);
+    // The input is no longer needed: its CRC stands for it in the proof.
+    job.input = QByteArray();
+    job.output.resize(int(size));
+    return size > 0;
 }

@@ -14,7 +14,7 @@ ensure_packages() {
 }
 
 # What every build needs (libx11-dev: the end-to-end tests' X11 tool is configured with it).
-BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libquazip1-qt5-dev libqt5svg5 fonts-wqy-microhei libx11-dev)
+BUILD_PACKAGES=(cmake make g++ pkg-config qtbase5-dev libquazip1-qt5-dev libdeflate-dev libqt5svg5 fonts-wqy-microhei libx11-dev)
 # What the suite needs on top: tools that read archives back or drive the real program,
 # dpkg-dev and file for the Depends that cpack reads from the binary, lintian for the package,
 # systemd-analyze and xmllint for the shipped units and task.

@@ -58,7 +58,7 @@ depends="$(field Depends)"
 echo "Depends: $depends"
 # Package names alone: alternatives and version constraints dropped.
 names=" $(printf '%s' "$depends" | tr ',|' '\n\n' | sed -e 's/(.*)//' -e 's/\[.*\]//' -e 's/:any//' | tr -s ' \n' '  ') "
-for p in libqt5widgets5 libqt5gui5 libqt5core5a libquazip1-qt5-1 fonts-wqy-microhei libc6 libstdc++6; do
+for p in libqt5widgets5 libqt5gui5 libqt5core5a libquazip1-qt5-1 libdeflate0 fonts-wqy-microhei libc6 libstdc++6; do
   [[ "$names" == *" $p "* ]] || fail "Depends lacks $p"
 done
 

@@ -56,7 +56,8 @@ check(not extra, f"shipped but imported by nothing: {sorted(extra)}")
 # of the sources file, and that file holding what each package's .dsc lists.
 texts = {"halcyon/LICENSE.txt": "Halcyon maintainers", "qtbase/LICENSE.LGPL3.txt": "GNU LESSER GENERAL PUBLIC LICENSE",
          "qtbase/LICENSE.GPL3.txt": "Version 3, 29 June 2007", "qtbase/copyright.txt": "Qt", "quazip/COPYING.txt": "static linking",
-         "zlib/README.txt": "Jean-loup Gailly", "gcc-runtime/copyright.txt": "GCC RUNTIME LIBRARY EXCEPTION",
+         "zlib/README.txt": "Jean-loup Gailly", "libdeflate/COPYING.txt": "Eric Biggers",
+         "libdeflate/copyright.txt": "Expat", "gcc-runtime/copyright.txt": "GCC RUNTIME LIBRARY EXCEPTION",
          "gcc-runtime/GPL-3.txt": "Version 3, 29 June 2007", "winpthreads/copyright.txt": "winpthreads"}
 for f, phrase in texts.items():
     path = os.path.join(app, "licenses", f)
@@ -69,7 +70,7 @@ for f in files.keys() - {"halcyon.exe"}:
 with tarfile.open(sources) as tar:
     members = {m.name.split("/", 1)[-1]: m for m in tar.getmembers() if m.isfile()}
     dscs = [n for n in members if n.endswith(".dsc")]
-    check(len(dscs) == 3, f"source packages in the sources file: {dscs}, want zlib, qtbase and QuaZip")
+    check(len(dscs) == 4, f"source packages in the sources file: {dscs}, want zlib, qtbase, QuaZip and libdeflate")
     for n in dscs:
         dsc = tar.extractfile(members[n]).read().decode()
         field = dict(re.findall(r"^(Source|Version): (\S+)$", dsc, re.M))
@@ -77,7 +78,8 @@ with tarfile.open(sources) as tar:
         for sha, name in re.findall(r"^ ([0-9a-f]{64}) \d+ (\S+)$", dsc, re.M):
             m = members.get("debian-sources/" + name)
             check(m and hashlib.sha256(tar.extractfile(m).read()).hexdigest() == sha, f"{name} missing or not as {n} says")
-    check({"tools/windows/toolchain.sh", "tools/windows/quazip-no-network.patch"} <= members.keys(), "the sources file lacks the build script or the patch")
+    check({"tools/windows/toolchain.sh", "tools/windows/libdeflate.sh", "tools/windows/quazip-no-network.patch"} <= members.keys(),
+          "the sources file lacks a build script or the patch")
 print("\n".join("FAIL: " + f for f in failures) or "PE checks OK")
 sys.exit(1 if failures else 0)
 PY

@@ -4,7 +4,8 @@
 #   halcyon-<version>-setup.exe    an installer of the same files (per machine, /S silent)
 #   halcyon-<version>-win64-sources.tar  the exact source of the libraries those ship
 # Both carry licenses/ and THIRD-PARTY-NOTICES.txt, which names that sources file.
-# Builds the toolchain cache first when it is missing (tools/windows/toolchain.sh).
+# Builds the toolchain caches first when they are missing (tools/windows/toolchain.sh and
+# tools/windows/libdeflate.sh).
 #   tools/windows/package.sh
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -16,12 +17,13 @@ started=$SECONDS
 log() { printf 'package: %s\n' "$*" >&2; }
 
 prefix="$(bash "$here/toolchain.sh" | tail -n 1)"
-log "toolchain ready in $((SECONDS - started)) s: $prefix"
+deflate_prefix="$(bash "$here/libdeflate.sh" | tail -n 1)"
+log "toolchain ready in $((SECONDS - started)) s: $prefix, $deflate_prefix"
 
 t=$SECONDS
 build="$root/build-win64"
 cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DHALCYON_MINGW_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  -DHALCYON_MINGW_PREFIX="$prefix" -DHALCYON_LIBDEFLATE_PREFIX="$deflate_prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
 # Only the program: the packages do not wait for the test programs.
 cmake --build "$build" -j2 --target halcyon
 exe="$build/app/halcyon.exe"
@@ -57,24 +59,26 @@ cp "${dlls[@]}" "$stage/"
 find "$stage" -type f -name '*.dll' -o -type f -name '*.exe' | xargs x86_64-w64-mingw32-strip --strip-all
 
 # --- licences, notices and sources ------------------------------------------------------
-# Every licence text is a file the code came with: the cache's share/licenses for what
-# toolchain.sh built, and for the MinGW runtime the copyright file of the Debian package
-# that ships the DLL. Named .txt so that Windows opens them.
+# Every licence text is a file the code came with: the caches' share/licenses for what
+# toolchain.sh and libdeflate.sh built, and for the MinGW runtime the copyright file of the
+# Debian package that ships the DLL. Named .txt so that Windows opens them.
 lic="$stage/licenses"
 sources_tar="halcyon-$version-win64-sources.tar"
 mkdir -p "$lic/halcyon"
 cp "$root/LICENSE" "$lic/halcyon/LICENSE.txt"
-for library in qtbase quazip zlib; do
-  [ -d "$prefix/share/licenses/$library" ] || { log "no $prefix/share/licenses/$library: rebuild the cache"; exit 1; }
+for entry in "$prefix qtbase" "$prefix quazip" "$prefix zlib" "$deflate_prefix libdeflate"; do
+  read -r cache library <<<"$entry"
+  [ -d "$cache/share/licenses/$library" ] || { log "no $cache/share/licenses/$library: rebuild the cache"; exit 1; }
   mkdir -p "$lic/$library"
-  for f in "$prefix/share/licenses/$library"/*; do cp "$f" "$lic/$library/$(basename "$f").txt"; done
+  for f in "$cache/share/licenses/$library"/*; do cp "$f" "$lic/$library/$(basename "$f").txt"; done
 done
 
-# "<source package> <version>" of each source that toolchain.sh built, as it recorded them.
+# "<source package> <version>" of each source that toolchain.sh and libdeflate.sh built, as
+# they recorded them.
 built_version() {
-  local v
-  v="$(awk -v p="$1" '$1 == p { print $2 }' "$prefix/halcyon-toolchain.txt")"
-  [ -n "$v" ] || { log "no $1 in $prefix/halcyon-toolchain.txt"; exit 1; }
+  local v record="${2:-$prefix/halcyon-toolchain.txt}"
+  v="$(awk -v p="$1" '$1 == p { print $2 }' "$record")"
+  [ -n "$v" ] || { log "no $1 in $record"; exit 1; }
   echo "$v"
 }
 # 1:1.2.13.dfsg-1 -> 1.2.13, 5.15.8+dfsg-11+deb12u3 -> 5.15.8
@@ -113,6 +117,7 @@ pthread_source="$(dpkg-query -W -f='${source:Package} ${source:Version}' "$pthre
 qt_built="$(built_version qtbase-opensource-src)"
 quazip_built="$(built_version libquazip1-qt5)"
 zlib_built="$(built_version zlib)"
+libdeflate_built="$(built_version libdeflate "$deflate_prefix/halcyon-libdeflate.txt")"
 # How to fetch a Debian source package of a given version: apt-get, or the snapshot archive.
 source_lines() {
   printf '            apt-get source %s=%s\n            https://snapshot.debian.org/package/%s/%s/\n' "$1" "$2" "$1" "$2"
@@ -124,8 +129,8 @@ Halcyon $version for 64-bit Windows: third-party notices
 Halcyon itself is under the MIT licence: licenses/halcyon/LICENSE.txt.
 It ships with the libraries below, each under its own licence; their licence
 texts are in the licenses folder beside this file. The exact source of Qt,
-QuaZip and zlib as they were built for it (Debian's source packages), with the
-script and the patch that built them, is in the file
+QuaZip, zlib and libdeflate as they were built for it (Debian's source packages),
+with the scripts and the patch that built them, is in the file
 
     $sources_tar
 
@@ -166,6 +171,15 @@ zlib $(upstream "$zlib_built")
   Changes:  none to Debian's source; built as a static library
   Source:   $sources_tar: debian-sources/zlib_*
 
+libdeflate $(upstream "$libdeflate_built")
+  Version:  Debian source package libdeflate $libdeflate_built
+  Files:    none of its own: linked statically into halcyon.exe
+  Licence:  MIT (licenses/libdeflate/COPYING.txt; copyright holders:
+            licenses/libdeflate/copyright.txt)
+  Changes:  none to Debian's source; built as a static library with its own
+            Makefile (tools/windows/libdeflate.sh)
+  Source:   $sources_tar: debian-sources/libdeflate_*
+
 GCC $(upstream "$(deb_version "$gcc_package")") runtime (libstdc++, libgcc)
   Version:  Debian package $gcc_package $(deb_version "$gcc_package")
   Files:    ${runtime_dlls[gcc-runtime]}
@@ -190,8 +204,8 @@ EOF
 tar_dir="halcyon-$version-win64-sources"
 tar_root="$dist/.stage/sources/$tar_dir"
 mkdir -p "$tar_root/debian-sources" "$tar_root/tools/windows" "$tar_root/cmake"
-cp "$prefix/share/sources/"* "$tar_root/debian-sources/"
-cp "$here/toolchain.sh" "$here/quazip-no-network.patch" "$tar_root/tools/windows/"
+cp "$prefix/share/sources/"* "$deflate_prefix/share/sources/"* "$tar_root/debian-sources/"
+cp "$here/toolchain.sh" "$here/libdeflate.sh" "$here/quazip-no-network.patch" "$tar_root/tools/windows/"
 cp "$root/cmake/mingw-w64-x86_64.cmake" "$tar_root/cmake/"
 cp "$notices" "$tar_root/"
 rm -f "$dist/$sources_tar"
@@ -238,9 +252,9 @@ printf '%s' "$rmdirs" >>"$unfiles"
 license_page="$dist/.stage/license.txt"
 {
   cat "$root/LICENSE"
-  printf '\n%s\n%s\n%s\n' "Halcyon ships with Qt, QuaZip, zlib and the MinGW-w64 runtime, each under its own" \
-    "licence: THIRD-PARTY-NOTICES.txt and the licenses folder in the installation folder" \
-    "name them. Their source: $sources_tar, published beside this installer."
+  printf '\n%s\n%s\n%s\n' "Halcyon ships with Qt, QuaZip, zlib, libdeflate and the MinGW-w64 runtime, each" \
+    "under its own licence: THIRD-PARTY-NOTICES.txt and the licenses folder in the installation" \
+    "folder name them. Their source: $sources_tar, published beside this installer."
 } | sed 's/$/\r/' >"$license_page"
 
 setup="$dist/halcyon-$version-setup.exe"
