@@ -10,6 +10,7 @@ class ParallelDeflater;
 class QFile;
 class QFileDevice;
 class QuaZip;
+struct QuaZipNewInfo;
 
 // Writes one source file as the single Deflate entry of a ZIP archive of its own. The
 // archive is written under a temporary name and put in place only whole (WholeFile), so
@@ -38,12 +39,13 @@ public:
 
 private:
     bool writeEntry(QuaZip &zip, QFile &source);
-    bool openEntry(QuaZip &zip, const QFile &source, bool zip64);
+    bool openEntry(QuaZip &zip, const QuaZipNewInfo &info, const QByteArray &name, bool zip64);
     bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);
     bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
-    static bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
+    bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
+    bool fillLocalZip64Sizes(qint64 zip64FieldAt);
 
     const int m_compressors;
     const Cancelled m_cancelled;
@@ -51,6 +53,8 @@ private:
     Progress m_progress;
     QFileDevice *m_archive = nullptr;
     qint64 m_read = 0;
+    // The Deflate bytes written into the entry.
+    qint64 m_written = 0;
 };
 
 #endif // ARCHIVEWRITER_H

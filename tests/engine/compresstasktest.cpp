@@ -8,7 +8,9 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -553,7 +555,7 @@ void CompressTaskTest::largeSourceUsesZip64_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::newRow("over 4 GiB") << 0x100000000LL + (1 << 20);
-    // Incompressible data of this size would deflate past 4 GiB.
+    // Incompressible data of this size would deflate past 4 GiB; both its sizes are below.
     QTest::newRow("just under 4 GiB") << 0xFFFFFFFFLL - (1 << 20);
 }
 
@@ -571,6 +573,14 @@ void CompressTaskTest::largeSourceUsesZip64()
     QVERIFY(content.valid);
     QCOMPARE(content.uncompressedSize, quint64(size));
     QVERIFY(content.localHasZip64);
+    if (!QStandardPaths::findExecutable("7z").isEmpty()) {
+        QProcess sevenZip;
+        sevenZip.setProcessChannelMode(QProcess::MergedChannels);
+        sevenZip.start("7z", {"t", out() + "/huge.rar"});
+        QVERIFY(sevenZip.waitForFinished(300000));
+        const QByteArray report = sevenZip.readAll();
+        QVERIFY2(report.contains("Everything is Ok") && !report.contains("Warning"), report.constData());
+    }
     QCOMPARE(recorder.events().last(), QString("finished"));
     QVERIFY(recorder.events().contains("progress 100"));
 
