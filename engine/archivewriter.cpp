@@ -113,8 +113,7 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     m_archive = nullptr;
     if (!written || zip.getZipError() != 0 || !file.commit(m_cancelled))
         return false;
-    if (m_read > 0)
-        progress(m_read, archiveSize);
+    progress(m_read, archiveSize);
     return true;
 }
 

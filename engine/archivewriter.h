@@ -22,7 +22,7 @@ class ArchiveWriter
 public:
     // Called for each piece of 4096 bytes (the last may be shorter) read from the source,
     // with the bytes read so far and the archive's size so far. The last piece's call comes
-    // only once the archive is in place, with its final size.
+    // only once the archive is in place, with its final size; an empty source gets just that.
     using Progress = std::function<void(qint64 sourceRead, qint64 archiveBytes)>;
     // Asked between pieces: true ends the archive as a failed one.
     using Cancelled = std::function<bool()>;
