@@ -12,6 +12,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 #endif
@@ -19,6 +20,14 @@
 namespace {
 
 constexpr int kNameAttempts = 100;
+// What the system answers to a rename onto a directory and to a write into a read-only file.
+#ifdef Q_OS_WIN
+constexpr int kNameIsDirectory = ERROR_ACCESS_DENIED;
+constexpr int kReadOnly = ERROR_ACCESS_DENIED;
+#else
+constexpr int kNameIsDirectory = EISDIR;
+constexpr int kReadOnly = EACCES;
+#endif
 
 QString randomSuffix()
 {
@@ -80,9 +89,12 @@ WholeFile::~WholeFile()
 
 bool WholeFile::open()
 {
+    m_error.clear();
     const QFileInfo existing(m_finalPath);
-    if (existing.isDir() || (existing.exists() && !existing.isWritable()))
-        return false;
+    if (existing.isDir())
+        return fail(qt_error_string(kNameIsDirectory));
+    if (existing.exists() && !existing.isWritable())
+        return fail(qt_error_string(kReadOnly));
     if (!createTemporary())
         return false;
     // Readers of the older file keep reading the new one.
@@ -101,6 +113,7 @@ bool WholeFile::createTemporary()
         if (!QFileInfo::exists(m_file.fileName()))
             break;
     }
+    fail(m_file.errorString());
     m_file.setFileName(QString());
     return false;
 }
@@ -130,16 +143,25 @@ void WholeFile::discard()
 // otherwise put an archive in place that the disk never kept.
 bool WholeFile::syncAndClose()
 {
-    bool ok = m_file.flush();
+    if (!m_file.flush())
+        return fail(m_file.errorString());
 #if defined(Q_OS_WIN)
-    ok = ok && ::_commit(m_file.handle()) == 0;
+    const bool synced = ::_commit(m_file.handle()) == 0;
 #elif defined(Q_OS_LINUX)
-    ok = ok && ::fdatasync(m_file.handle()) == 0;
+    const bool synced = ::fdatasync(m_file.handle()) == 0;
 #else
-    ok = ok && ::fsync(m_file.handle()) == 0;
+    const bool synced = ::fsync(m_file.handle()) == 0;
 #endif
+    if (!synced)
+        return fail(qt_error_string());
     m_file.close();
-    return ok && m_file.error() == QFileDevice::NoError;
+    return m_file.error() == QFileDevice::NoError || fail(m_file.errorString());
+}
+
+bool WholeFile::fail(const QString &reason)
+{
+    m_error = reason;
+    return false;
 }
 
 bool WholeFile::replaceFinal(const Cancelled &cancelled)
@@ -152,14 +174,16 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
     for (int backoff = 50;; backoff = std::min(backoff * 2, 1000)) {
         if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
-        if (!mayBeHeld(GetLastError(), to) || waited.elapsed() >= kHeldRetryMs
+        const DWORD error = GetLastError();
+        if (!mayBeHeld(error, to) || waited.elapsed() >= kHeldRetryMs
             || !sleepUnlessCancelled(backoff, cancelled))
-            return false;
+            return fail(qt_error_string(int(error)));
     }
 #else
     Q_UNUSED(cancelled);
     return ::rename(QFile::encodeName(m_file.fileName()).constData(),
                     QFile::encodeName(m_finalPath).constData())
-        == 0;
+        == 0
+        || fail(qt_error_string());
 #endif
 }

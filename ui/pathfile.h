@@ -10,7 +10,8 @@ class QWidget;
 // as raw GBK bytes: no line end, no key, nothing else.
 namespace PathFile {
 bool read(const QString &fileName, QLineEdit *field);
-void write(const QString &fileName, const QString &path);
+// False when the path could not be kept, with the reason in the system's own words.
+bool write(const QString &fileName, const QString &path, QString *reason);
 void choose(QWidget *parent, const QString &fileName, QLineEdit *field);
 }
 
