@@ -6,6 +6,7 @@
 #include "monitorlist.h"
 #include "myitemdrawer.h"
 #include "pathfile.h"
+#include "timeeditformat.h"
 #include "warningbox.h"
 
 #include <QCloseEvent>
@@ -27,6 +28,7 @@ Vesper::Vesper(QWidget *parent)
     : QMainWindow(parent)
 {
     ui.setupUi(this);
+    fitTimeEditFormat(ui.timeEdit);
     ui.listWidget->setItemDelegate(new MyItemDrawer(ui.listWidget));
 
     applyFlatStyles();
