@@ -11,6 +11,10 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
 #else
 #include <cerrno>
 #include <cstdio>
@@ -51,6 +55,41 @@ QString resolveLinks(const QString &path)
 std::wstring nativePath(const QString &path)
 {
     return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// Windows 10 1809 and later (NTFS); MinGW's headers leave them out.
+constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+// FILE_RENAME_INFO as FileRenameInfoEx reads it: flags in place of ReplaceIfExists.
+struct RenameInfoEx
+{
+    DWORD flags;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+
+// Replaces the older file's name while its readers keep the older file, where the system
+// and the file system (NTFS) can; a classic rename fails on any open target, also one
+// opened with FILE_SHARE_DELETE.
+bool renameOverReaders(const std::wstring &from, const std::wstring &to)
+{
+    const HANDLE file = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD nameBytes = DWORD(to.size() * sizeof(WCHAR));
+    std::vector<char> buffer(offsetof(RenameInfoEx, fileName) + nameBytes + sizeof(WCHAR), 0);
+    auto *info = reinterpret_cast<RenameInfoEx *>(buffer.data());
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    info->fileNameLength = nameBytes;
+    std::memcpy(info->fileName, to.c_str(), nameBytes);
+    const bool renamed = SetFileInformationByHandle(file, kFileRenameInfoEx, info, DWORD(buffer.size()));
+    CloseHandle(file);
+    return renamed;
 }
 
 // What Windows answers while another program has the older file open without
@@ -172,7 +211,10 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
     QElapsedTimer waited;
     waited.start();
     for (int backoff = 50;; backoff = std::min(backoff * 2, 1000)) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // Elsewhere, and while a reader holds the older file without FILE_SHARE_DELETE, the
+        // classic rename answers.
+        if (renameOverReaders(from, to)
+            || MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         const DWORD error = GetLastError();
         if (!mayBeHeld(error, to) || waited.elapsed() >= kHeldRetryMs
