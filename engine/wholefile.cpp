@@ -52,9 +52,15 @@ QString resolveLinks(const QString &path)
 }
 
 #ifdef Q_OS_WIN
+// The \\?\ form, absolute and with backslashes, which the system takes beyond 260 characters.
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (absolute.startsWith(QLatin1String("\\\\?\\")))
+        return absolute.toStdWString();
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return (QLatin1String("\\\\?\\UNC\\") + absolute.mid(2)).toStdWString();
+    return (QLatin1String("\\\\?\\") + absolute).toStdWString();
 }
 
 // Windows 10 1809 and later (NTFS); MinGW's headers leave them out.

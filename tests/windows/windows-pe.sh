@@ -26,6 +26,7 @@ check({lang for lang, _ in res.values()} == {0x409}, "a resource is not English 
 check(int.from_bytes(res.get((14, "IDI_ICON1"), (0, b"\0" * 6))[1][4:6], "little") == 8, "no icon group IDI_ICON1 of 8 images")
 manifest = res.get((24, 1), (0, b""))[1]
 check(b'level="asInvoker"' in manifest and b'uiAccess="false"' in manifest, "manifest 1 does not ask for asInvoker")
+check(b"<ws2:longPathAware>true</ws2:longPathAware>" in manifest, "manifest 1 does not declare longPathAware")
 
 system = {l.split("#")[0].strip().lower() for l in open(system_list)} - {""}
 # Windows file names are case-insensitive: lower-case name -> path.
