@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
+#include <QtEndian>
 
 #include <algorithm>
 
@@ -26,6 +27,8 @@ constexpr qint64 kChunkSize = 16 * kPieceSize;
 constexpr qint64 kZip64Threshold = 0xFFFFFFFFLL;
 // "Made by" ZIP 3.0, as QuaZip writes it.
 constexpr uLong kVersionMadeBy = 0x1E;
+// The fixed part of a local header; the entry's is the archive's first.
+constexpr qint64 kLocalHeaderSize = 30;
 
 bool isAscii(const QString &text)
 {
@@ -111,8 +114,7 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     m_archive = nullptr;
     if (!written || zip.getZipError() != 0 || !file.commit(m_cancelled))
         return false;
-    if (m_read > 0)
-        progress(m_read, archiveSize);
+    progress(m_read, archiveSize);
     return true;
 }
 
@@ -121,27 +123,32 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     const SourceState atOpening(source.fileName());
     // Decided from what the entry may become: incompressible data just under 4 GiB
     // deflates past it.
-    if (!openEntry(zip, source, atOpening.exactModified, deflateBound(atOpening.size) >= kZip64Threshold))
+    const bool zip64 = deflateBound(atOpening.size) >= kZip64Threshold;
+    const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
+    const QByteArray name = zip.isUtf8Enabled() ? info.name.toUtf8()
+                                                : zip.getFileNameCodec()->fromUnicode(info.name);
+    const QByteArray extra =
+        atOpening.exactModified >= 0 ? ArchiveCheck::ntfsTimeField(atOpening.exactModified) : QByteArray();
+    if (!openEntry(zip, info, name, extra, zip64))
         return false;
     ParallelDeflater deflater(m_compressors);
+    m_written = 0;
     if (!copy(source, zip, deflater))
         return false;
     // A backup still being written (or rewritten) would be archived as a mix of states.
     if (m_read != atOpening.size || !(SourceState(source.fileName()) == atOpening))
         return false;
-    return zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) == ZIP_OK;
+    return zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) == ZIP_OK
+        && (!zip64 || fillLocalZip64Sizes(kLocalHeaderSize + name.size() + extra.size()));
 }
 
 // The entry takes the raw Deflate stream: its CRC and 64-bit size are given at its close.
-// Beside the DOS time (local, to 2 s) it records the source's exact time, by which a later
-// job knows the archive still holds the source.
-bool ArchiveWriter::openEntry(QuaZip &zip, const QFile &source, qint64 exactTime, bool zip64)
+// Beside the DOS time (local, to 2 s) it records the source's exact time (extra, in both
+// headers), by which a later job knows the archive still holds the source.
+bool ArchiveWriter::openEntry(QuaZip &zip, const QuaZipNewInfo &info, const QByteArray &name,
+                              const QByteArray &extra, bool zip64)
 {
-    const QByteArray extra = exactTime >= 0 ? ArchiveCheck::ntfsTimeField(exactTime) : QByteArray();
-    const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
     const zip_fileinfo fileInfo = zipInfo(info);
-    const QByteArray name = zip.isUtf8Enabled() ? info.name.toUtf8()
-                                                : zip.getFileNameCodec()->fromUnicode(info.name);
     zipSetFlags(zip.getZipFile(), ZIP_WRITE_DATA_DESCRIPTOR);
     return zipOpenNewFileInZip4_64(zip.getZipFile(), name.constData(), &fileInfo, extra.constData(),
                                    uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr,
@@ -215,6 +222,21 @@ bool ArchiveWriter::writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all
 bool ArchiveWriter::writeNext(QuaZip &zip, ParallelDeflater &deflater)
 {
     const QByteArray output = deflater.takeNext();
+    m_written += output.size();
     return !deflater.failed()
         && zipWriteInFileInZip(zip.getZipFile(), output.constData(), uint(output.size())) == ZIP_OK;
+}
+
+// minizip fills the local ZIP64 field's sizes only once one reaches 4 GiB and leaves them
+// 0 below, which 7-Zip reports as a header error: they go in here, the same where it did.
+bool ArchiveWriter::fillLocalZip64Sizes(qint64 zip64FieldAt)
+{
+    uchar sizes[16];
+    qToLittleEndian<quint64>(quint64(m_read), sizes);
+    qToLittleEndian<quint64>(quint64(m_written), sizes + 8);
+    const qint64 end = m_archive->pos();
+    // The field: its ID and length (2 bytes each), then the two sizes.
+    return m_archive->seek(zip64FieldAt + 4)
+        && m_archive->write(reinterpret_cast<const char *>(sizes), sizeof sizes) == qint64(sizeof sizes)
+        && m_archive->seek(end);
 }

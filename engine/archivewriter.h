@@ -10,6 +10,7 @@ class ParallelDeflater;
 class QFile;
 class QFileDevice;
 class QuaZip;
+struct QuaZipNewInfo;
 
 // Writes one source file as the single Deflate entry of a ZIP archive of its own. The
 // archive is written under a temporary name and put in place only whole (WholeFile), so
@@ -21,7 +22,7 @@ class ArchiveWriter
 public:
     // Called for each piece of 4096 bytes (the last may be shorter) read from the source,
     // with the bytes read so far and the archive's size so far. The last piece's call comes
-    // only once the archive is in place, with its final size.
+    // only once the archive is in place, with its final size; an empty source gets just that.
     using Progress = std::function<void(qint64 sourceRead, qint64 archiveBytes)>;
     // Asked between pieces: true ends the archive as a failed one.
     using Cancelled = std::function<bool()>;
@@ -38,12 +39,14 @@ public:
 
 private:
     bool writeEntry(QuaZip &zip, QFile &source);
-    bool openEntry(QuaZip &zip, const QFile &source, qint64 exactTime, bool zip64);
+    bool openEntry(QuaZip &zip, const QuaZipNewInfo &info, const QByteArray &name, const QByteArray &extra,
+                   bool zip64);
     bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);
     bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
-    static bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
+    bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
+    bool fillLocalZip64Sizes(qint64 zip64FieldAt);
 
     const int m_compressors;
     const Cancelled m_cancelled;
@@ -51,6 +54,8 @@ private:
     Progress m_progress;
     QFileDevice *m_archive = nullptr;
     qint64 m_read = 0;
+    // The Deflate bytes written into the entry.
+    qint64 m_written = 0;
 };
 
 #endif // ARCHIVEWRITER_H

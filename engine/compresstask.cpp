@@ -67,8 +67,9 @@ QString shownTime(const QDateTime &moment)
 
 int percentage(qint64 copied, qint64 total)
 {
+    // An empty source is reported once, when its archive is done.
     if (total <= 0)
-        return copied > 0 ? 100 : 0;
+        return 100;
     const quint64 value = static_cast<quint64>(copied) * 100u / static_cast<quint64>(total);
     return static_cast<int>(std::min<quint64>(value, 100u));
 }

@@ -13,13 +13,16 @@
 static_assert(LIBDEFLATE_VERSION_MAJOR == 1 && LIBDEFLATE_VERSION_MINOR == 14, "libdeflate 1.14 expected");
 
 #include <algorithm>
+#include <atomic>
 #include <new>
+#include <vector>
 
 #if defined(Q_OS_WIN)
 #  ifndef NOMINMAX
 #    define NOMINMAX
 #  endif
 #  include <windows.h>
+#  include <array>
 #  include <bitset>
 #elif defined(Q_OS_LINUX)
 #  include <cerrno>
@@ -64,6 +67,38 @@ void lowerThisThreadsPriority()
     const int nice = getpriority(PRIO_PROCESS, tid);
     if (errno == 0)
         setpriority(PRIO_PROCESS, tid, std::min(nice + 10, 19));
+#endif
+}
+
+#ifdef Q_OS_WIN
+// Machines of more than 64 CPUs have several processor groups. Windows 11 and Server 2022 give
+// a process all of them unless it is held to some CPUs; GetProcessAffinityMask then sees only
+// one group, or none once a thread runs in another. Earlier Windows keep a process in one group.
+std::vector<USHORT> processGroups()
+{
+    std::array<USHORT, 64> groups{};
+    USHORT count = USHORT(groups.size());
+    if (!GetProcessGroupAffinity(GetCurrentProcess(), &count, groups.data()))
+        return {};
+    return std::vector<USHORT>(groups.begin(), groups.begin() + count);
+}
+#endif
+
+// Where the process spans several processor groups, the compressors take them in turn, so
+// that all of them work; elsewhere the system places the thread.
+void spreadThisThreadOverGroups()
+{
+#ifdef Q_OS_WIN
+    static std::atomic<unsigned> next{0};
+    const std::vector<USHORT> groups = processGroups();
+    if (groups.size() < 2)
+        return;
+    GROUP_AFFINITY affinity{};
+    affinity.Group = groups[next++ % groups.size()];
+    const DWORD cpus = GetActiveProcessorCount(affinity.Group);
+    affinity.Mask = cpus >= 64 ? ~KAFFINITY(0) : (KAFFINITY(1) << cpus) - 1;
+    // Refused, the thread stays in its group.
+    SetThreadGroupAffinity(GetCurrentThread(), &affinity, nullptr);
 #endif
 }
 
@@ -141,10 +176,16 @@ int ParallelDeflater::availableCpus()
     if (sched_getaffinity(0, sizeof set, &set) == 0)
         count = CPU_COUNT(&set);
 #elif defined(Q_OS_WIN)
+    const std::vector<USHORT> groups = processGroups();
     DWORD_PTR process = 0;
     DWORD_PTR system = 0;
-    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+    if (groups.size() > 1) {
+        count = 0;
+        for (const USHORT group : groups)
+            count += int(GetActiveProcessorCount(group));
+    } else if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
         count = int(std::bitset<64>(process).count());
+    }
 #endif
     return std::clamp(count, 1, kMaxCompressors);
 }
@@ -256,6 +297,7 @@ void ParallelDeflater::startCompressors(int count)
 
 void ParallelDeflater::compressorLoop()
 {
+    spreadThisThreadOverGroups();
     lowerThisThreadsPriority();
     libdeflate_compressor *compressor = libdeflate_alloc_compressor(kLevel);
     while (Job *job = nextJob()) {

@@ -11,7 +11,12 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <windows.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
 #else
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 #endif
@@ -19,6 +24,14 @@
 namespace {
 
 constexpr int kNameAttempts = 100;
+// What the system answers to a rename onto a directory and to a write into a read-only file.
+#ifdef Q_OS_WIN
+constexpr int kNameIsDirectory = ERROR_ACCESS_DENIED;
+constexpr int kReadOnly = ERROR_ACCESS_DENIED;
+#else
+constexpr int kNameIsDirectory = EISDIR;
+constexpr int kReadOnly = EACCES;
+#endif
 
 // A name only this program makes, so that what an interrupted job left can be told from an
 // operator's own files beside the archive (Nightly.rar.backup).
@@ -45,9 +58,50 @@ QString resolveLinks(const QString &path)
 }
 
 #ifdef Q_OS_WIN
+// The \\?\ form, absolute and with backslashes, which the system takes beyond 260 characters.
 std::wstring nativePath(const QString &path)
 {
-    return QDir::toNativeSeparators(path).toStdWString();
+    const QString absolute = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (absolute.startsWith(QLatin1String("\\\\?\\")))
+        return absolute.toStdWString();
+    if (absolute.startsWith(QLatin1String("\\\\")))
+        return (QLatin1String("\\\\?\\UNC\\") + absolute.mid(2)).toStdWString();
+    return (QLatin1String("\\\\?\\") + absolute).toStdWString();
+}
+
+// Windows 10 1809 and later (NTFS); MinGW's headers leave them out.
+constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+// FILE_RENAME_INFO as FileRenameInfoEx reads it: flags in place of ReplaceIfExists.
+struct RenameInfoEx
+{
+    DWORD flags;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+
+// Replaces the older file's name while its readers keep the older file, where the system
+// and the file system (NTFS) can; a classic rename fails on any open target, also one
+// opened with FILE_SHARE_DELETE.
+bool renameOverReaders(const std::wstring &from, const std::wstring &to)
+{
+    const HANDLE file = CreateFileW(from.c_str(), DELETE | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const DWORD nameBytes = DWORD(to.size() * sizeof(WCHAR));
+    std::vector<char> buffer(offsetof(RenameInfoEx, fileName) + nameBytes + sizeof(WCHAR), 0);
+    auto *info = reinterpret_cast<RenameInfoEx *>(buffer.data());
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    info->fileNameLength = nameBytes;
+    std::memcpy(info->fileName, to.c_str(), nameBytes);
+    const bool renamed = SetFileInformationByHandle(file, kFileRenameInfoEx, info, DWORD(buffer.size()));
+    CloseHandle(file);
+    return renamed;
 }
 
 // What Windows answers while another program has the older file open without
@@ -86,9 +140,12 @@ WholeFile::~WholeFile()
 
 bool WholeFile::open()
 {
+    m_error.clear();
     const QFileInfo existing(m_finalPath);
-    if (existing.isDir() || (existing.exists() && !existing.isWritable()))
-        return false;
+    if (existing.isDir())
+        return fail(qt_error_string(kNameIsDirectory));
+    if (existing.exists() && !existing.isWritable())
+        return fail(qt_error_string(kReadOnly));
     if (!createTemporary())
         return false;
     // Readers of the older file keep reading the new one.
@@ -107,6 +164,7 @@ bool WholeFile::createTemporary()
         if (!QFileInfo::exists(m_file.fileName()))
             break;
     }
+    fail(m_file.errorString());
     m_file.setFileName(QString());
     return false;
 }
@@ -136,16 +194,25 @@ void WholeFile::discard()
 // otherwise put an archive in place that the disk never kept.
 bool WholeFile::syncAndClose()
 {
-    bool ok = m_file.flush();
+    if (!m_file.flush())
+        return fail(m_file.errorString());
 #if defined(Q_OS_WIN)
-    ok = ok && ::_commit(m_file.handle()) == 0;
+    const bool synced = ::_commit(m_file.handle()) == 0;
 #elif defined(Q_OS_LINUX)
-    ok = ok && ::fdatasync(m_file.handle()) == 0;
+    const bool synced = ::fdatasync(m_file.handle()) == 0;
 #else
-    ok = ok && ::fsync(m_file.handle()) == 0;
+    const bool synced = ::fsync(m_file.handle()) == 0;
 #endif
+    if (!synced)
+        return fail(qt_error_string());
     m_file.close();
-    return ok && m_file.error() == QFileDevice::NoError;
+    return m_file.error() == QFileDevice::NoError || fail(m_file.errorString());
+}
+
+bool WholeFile::fail(const QString &reason)
+{
+    m_error = reason;
+    return false;
 }
 
 bool WholeFile::replaceFinal(const Cancelled &cancelled)
@@ -156,17 +223,22 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
     QElapsedTimer waited;
     waited.start();
     for (int backoff = 50;; backoff = std::min(backoff * 2, 1000)) {
-        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // Elsewhere, and while a reader holds the older file without FILE_SHARE_DELETE, the
+        // classic rename answers.
+        if (renameOverReaders(from, to)
+            || MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
-        if (!mayBeHeld(GetLastError(), to) || waited.elapsed() >= kHeldRetryMs
+        const DWORD error = GetLastError();
+        if (!mayBeHeld(error, to) || waited.elapsed() >= kHeldRetryMs
             || !sleepUnlessCancelled(backoff, cancelled))
-            return false;
+            return fail(qt_error_string(int(error)));
     }
 #else
     Q_UNUSED(cancelled);
     return ::rename(QFile::encodeName(m_file.fileName()).constData(),
                     QFile::encodeName(m_finalPath).constData())
-        == 0;
+        == 0
+        || fail(qt_error_string());
 #endif
 }
 

@@ -28,6 +28,8 @@ public:
 
     // Creates the temporary file. Fails for a final name that is a directory or read-only.
     bool open();
+    // Why open or commit failed, in the system's own words.
+    QString errorString() const { return m_error; }
     QFile &device() { return m_file; }
     // Flushes, syncs, closes and puts the file in place; false on any failure, after which
     // the temporary file is gone and the older file untouched.
@@ -45,9 +47,11 @@ private:
     bool createTemporary();
     bool syncAndClose();
     bool replaceFinal(const Cancelled &cancelled);
+    bool fail(const QString &reason);
 
     QString m_finalPath;
     QFile m_file;
+    QString m_error;
 };
 
 #endif // WHOLEFILE_H

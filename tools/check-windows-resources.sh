@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compiles the Windows resource script with MinGW's windres and checks what it holds:
-# the icon group IDI_ICON1 and manifest 1, both English (United States), nothing else,
-# and an .ico with 32..128 px as 32-bit bitmaps plus 256 px as PNG.
+# the icon group IDI_ICON1 and manifest 1 (asInvoker, longPathAware), both English (United
+# States), nothing else, and an .ico with 32..128 px as 32-bit bitmaps plus 256 px as PNG.
 # Usage: tools/check-windows-resources.sh [WINDRES [WORK_DIR]]
 # Only binutils-mingw-w64 is needed: the host's gcc preprocesses the script.
 set -euo pipefail
@@ -46,8 +46,12 @@ check_manifest() {
   local manifest=$root/app/windows/halcyon.manifest
   grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' "$manifest" ||
     fail "manifest does not ask for asInvoker without uiAccess"
+  # Long paths: Windows 10 1607 and later, with the system's LongPathsEnabled.
+  grep -q '<ws2:longPathAware>true</ws2:longPathAware>' "$manifest" &&
+    grep -q 'xmlns:ws2="http://schemas.microsoft.com/SMI/2016/WindowsSettings"' "$manifest" ||
+    fail "manifest does not declare longPathAware"
   ! grep -q -i -E 'dpiAware|dpiAwareness|supportedOS|dependency|compatibility' "$manifest" ||
-    fail "manifest declares more than the execution level"
+    fail "manifest declares more than the execution level and long paths"
 }
 
 # Checks the image that directory entry INDEX points at; leaves its size in pixels in entry_size.

@@ -13,6 +13,10 @@ inline QString emptyOutputPath() { return QStringLiteral("输出压缩文件的�
 inline QString unattendedBusy() { return QStringLiteral("无人值守任务正在进行中，请稍候再试！"); }
 inline QString workerBusy() { return QStringLiteral("压缩任务正在进行中，请稍候再试！"); }
 inline QString noDirectory(const QString &path) { return path + QStringLiteral(" 此路径的文件夹不存在！"); }
+inline QString pathNotSaved(const QString &path, const QString &reason)
+{
+    return path + QStringLiteral(" 此路径未能保存：") + reason;
+}
 inline QString nothingFound() { return QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！"); }
 inline QString switchOn() { return QStringLiteral("开启"); }
 inline QString switchOff() { return QStringLiteral("关闭"); }

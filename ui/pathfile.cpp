@@ -1,6 +1,8 @@
 #include "pathfile.h"
 
 #include "gbktext.h"
+#include "messages.h"
+#include "warningbox.h"
 #include "wholefile.h"
 
 #include <QDir>
@@ -55,15 +57,24 @@ bool PathFile::read(const QString &fileName, QString *path)
     return true;
 }
 
-void PathFile::write(const QString &fileName, const QString &path)
+bool PathFile::write(const QString &fileName, const QString &path, QString *reason)
 {
     // Replaced whole or not at all, so a crash never leaves half a path behind.
     WholeFile file(fileName);
-    if (!file.open())
-        return;
     const std::string bytes = toGbk(path);
-    if (file.device().write(bytes.data(), qint64(bytes.size())) == qint64(bytes.size()))
-        file.commit();
+    if (!file.open()) {
+        *reason = file.errorString();
+        return false;
+    }
+    if (file.device().write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size())) {
+        *reason = file.device().errorString();
+        return false;
+    }
+    if (!file.commit()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 void PathFile::choose(QWidget *parent, const QString &fileName, QLineEdit *field)
@@ -74,5 +85,8 @@ void PathFile::choose(QWidget *parent, const QString &fileName, QLineEdit *field
     if (path.isEmpty())
         return;
     field->setText(path);
-    write(fileName, path);
+    // The path is used until the program ends; the operator learns it will not come back.
+    QString reason;
+    if (!write(fileName, path, &reason))
+        showWarning(Messages::pathNotSaved(path, reason));
 }

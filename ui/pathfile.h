@@ -12,7 +12,8 @@ namespace PathFile {
 bool read(const QString &fileName, QLineEdit *field);
 // The path alone, for a job with no window; false when the file could not be read.
 bool read(const QString &fileName, QString *path);
-void write(const QString &fileName, const QString &path);
+// False when the path could not be kept, with the reason in the system's own words.
+bool write(const QString &fileName, const QString &path, QString *reason);
 void choose(QWidget *parent, const QString &fileName, QLineEdit *field);
 }
 

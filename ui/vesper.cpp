@@ -8,6 +8,7 @@
 #include "pathfile.h"
 #include "schedulefile.h"
 #include "systemlog.h"
+#include "timeeditformat.h"
 #include "warningbox.h"
 
 #include <QCloseEvent>
@@ -31,6 +32,7 @@ Vesper::Vesper(QWidget *parent)
     : QMainWindow(parent)
 {
     ui.setupUi(this);
+    fitTimeEditFormat(ui.timeEdit);
     ui.listWidget->setItemDelegate(new MyItemDrawer(ui.listWidget));
 
     applyFlatStyles();

@@ -7,6 +7,7 @@
 #include "schedulefile.h"
 #include "testfiles.h"
 #include "vesper.h"
+#include "wholefile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -181,6 +182,8 @@ void VesperTest::refusals_data()
     QTest::newRow("toggle, switched off mid-job") << "btnStart" << true << true << "stopping" << kWorkerBusy;
     QTest::newRow("run now, another program's job") << "btnRightNowStart" << true << true << "locked" << kWorkerBusy;
     QTest::newRow("toggle, another program's job") << "btnStart" << true << true << "locked" << kWorkerBusy;
+    QTest::newRow("output chosen, not saved") << "leOutputPath" << true << true << "unsaved"
+                                              << Messages::pathNotSaved("%1", "%2");
 }
 
 void VesperTest::refusals()
@@ -214,6 +217,14 @@ void VesperTest::refusals()
         QVERIFY(widget<LineEditPath>("lePath")->isEnabled());
         QVERIFY(worker()->isRunning());
     }
+    if (state == "unsaved") {
+        // A path file that cannot be replaced: a directory of its name.
+        QVERIFY(QFile::remove("CompressFileFath.ini") && QDir().mkdir("CompressFileFath.ini"));
+        QVERIFY(QDir().mkdir("out"));
+        WholeFile probe("CompressFileFath.ini");
+        QVERIFY(!probe.open() && !probe.errorString().isEmpty());
+        message = message.arg(m_dir->filePath("out"), probe.errorString());
+    }
     if (!withSource)
         widget<LineEditPath>("lePath")->clear();
     if (!withOutput)
@@ -222,7 +233,13 @@ void VesperTest::refusals()
     const QString textBefore = widget<QPushButton>("btnStart")->text();
     const int rowsBefore = m_window->findChild<QListWidget *>("listWidget")->count();
     BoxCloser boxes;
-    widget<QPushButton>(qPrintable(button))->click();
+    QScopedPointer<ChooserAnswer> chooser;
+    if (auto *field = widget<LineEditPath>(qPrintable(button))) {
+        chooser.reset(new ChooserAnswer(m_dir->filePath("out")));
+        QTest::mouseClick(field, Qt::LeftButton);
+    } else {
+        widget<QPushButton>(qPrintable(button))->click();
+    }
     QTRY_COMPARE(boxes.texts.size(), 1);
     QTest::qWait(50);
     QCOMPARE(boxes.texts, QStringList{message});

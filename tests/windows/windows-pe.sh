@@ -36,6 +36,7 @@ for low, high, at in blocks:
 check(texts == {n: "%1\r\n" for n in range(100, 107)}, f"message table {texts}, want 100..106 as %1")
 manifest = res.get((24, 1), (0, b""))[1]
 check(b'level="asInvoker"' in manifest and b'uiAccess="false"' in manifest, "manifest 1 does not ask for asInvoker")
+check(b"<ws2:longPathAware>true</ws2:longPathAware>" in manifest, "manifest 1 does not declare longPathAware")
 
 system = {l.split("#")[0].strip().lower() for l in open(system_list)} - {""}
 # Windows file names are case-insensitive: lower-case name -> path.
