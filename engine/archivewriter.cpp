@@ -92,19 +92,20 @@ int ArchiveWriter::defaultCompressors()
 
 bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath, const Progress &progress)
 {
+    m_error.clear();
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
+        return fail(source.errorString());
     QDir().mkpath(QFileInfo(archivePath).absolutePath());
     WholeFile file(archivePath);
     if (!file.open())
-        return false;
+        return fail(file.errorString());
 
     QuaZip zip(&file.device());
     zip.setAutoClose(false);
     zip.setUtf8Enabled(!isAscii(QFileInfo(sourcePath).fileName()));
     if (!zip.open(QuaZip::mdCreate))
-        return false;
+        return fail(file.device().errorString());
     m_progress = progress;
     m_archive = &file.device();
     m_read = 0;
@@ -112,8 +113,12 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     zip.close();
     const qint64 archiveSize = file.device().size();
     m_archive = nullptr;
-    if (!written || zip.getZipError() != 0 || !file.commit(m_cancelled))
+    if (!written)
         return false;
+    if (zip.getZipError() != 0)
+        return fail(file.device().errorString());
+    if (!file.commit(m_cancelled))
+        return fail(m_cancelled() ? QString() : file.errorString());
     progress(m_read, archiveSize);
     return true;
 }
@@ -130,16 +135,18 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     const QByteArray extra =
         atOpening.exactModified >= 0 ? ArchiveCheck::ntfsTimeField(atOpening.exactModified) : QByteArray();
     if (!openEntry(zip, info, name, extra, zip64))
-        return false;
+        return fail(m_archive->errorString());
     ParallelDeflater deflater(m_compressors);
     m_written = 0;
     if (!copy(source, zip, deflater))
         return false;
     // A backup still being written (or rewritten) would be archived as a mix of states.
     if (m_read != atOpening.size || !(SourceState(source.fileName()) == atOpening))
-        return false;
-    return zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) == ZIP_OK
-        && (!zip64 || fillLocalZip64Sizes(kLocalHeaderSize + name.size() + extra.size()));
+        return fail(QStringLiteral("备份文件在读取时发生了变化"));
+    if (zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) != ZIP_OK
+        || (zip64 && !fillLocalZip64Sizes(kLocalHeaderSize + name.size() + extra.size())))
+        return fail(m_archive->errorString());
+    return true;
 }
 
 // The entry takes the raw Deflate stream: its CRC and 64-bit size are given at its close.
@@ -176,7 +183,7 @@ bool ArchiveWriter::copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater)
         }
         const qint64 count = source.read(block.data() + filled, std::min<qint64>(kChunkSize, block.size() - filled));
         if (count <= 0)
-            return false;
+            return fail(count < 0 ? source.errorString() : QStringLiteral("备份文件在读取时发生了变化"));
         filled += int(count);
         atEnd = source.atEnd();
         if (!writeReady(zip, deflater, false))
@@ -184,8 +191,11 @@ bool ArchiveWriter::copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater)
         reportPieces(count, atEnd);
     }
     block.truncate(filled);
-    return pushBlock(zip, deflater, block, true) && writeReady(zip, deflater, true)
-        && !deflater.failed() && deflater.inputSize() == m_read;
+    if (!pushBlock(zip, deflater, block, true) || !writeReady(zip, deflater, true))
+        return false;
+    if (deflater.inputSize() != m_read)
+        return fail(QStringLiteral("压缩数据不完整"));
+    return true;
 }
 
 // One report for each piece of 4096 bytes read, but the source's very last one.
@@ -223,12 +233,24 @@ bool ArchiveWriter::writeNext(QuaZip &zip, ParallelDeflater &deflater)
 {
     const QByteArray output = deflater.takeNext();
     m_written += output.size();
-    return !deflater.failed()
-        && zipWriteInFileInZip(zip.getZipFile(), output.constData(), uint(output.size())) == ZIP_OK;
+    // Out of memory, or a block that did not give back its source.
+    if (deflater.failed())
+        return fail(QStringLiteral("压缩数据未通过校验，或内存不足"));
+    if (zipWriteInFileInZip(zip.getZipFile(), output.constData(), uint(output.size())) != ZIP_OK)
+        return fail(m_archive->errorString());
+    return true;
 }
 
 // minizip fills the local ZIP64 field's sizes only once one reaches 4 GiB and leaves them
 // 0 below, which 7-Zip reports as a header error: they go in here, the same where it did.
+bool ArchiveWriter::fail(const QString &reason)
+{
+    // The first failure is the reason; what follows from it is not.
+    if (m_error.isEmpty())
+        m_error = reason;
+    return false;
+}
+
 bool ArchiveWriter::fillLocalZip64Sizes(qint64 zip64FieldAt)
 {
     uchar sizes[16];

@@ -36,6 +36,9 @@ public:
     // False on any failure, also for a source that changed while it was read (its size or
     // modification time, or the bytes read, differ at the end from the start).
     bool write(const QString &sourcePath, const QString &archivePath, const Progress &progress);
+    // Why the last write failed: the system's own words, or the program's for its checks;
+    // empty when it was cancelled.
+    QString errorString() const { return m_error; }
 
 private:
     bool writeEntry(QuaZip &zip, QFile &source);
@@ -47,12 +50,14 @@ private:
     bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
     bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
     bool fillLocalZip64Sizes(qint64 zip64FieldAt);
+    bool fail(const QString &reason);
 
     const int m_compressors;
     const Cancelled m_cancelled;
     // The archive being written and what has been read of its source.
     Progress m_progress;
     QFileDevice *m_archive = nullptr;
+    QString m_error;
     qint64 m_read = 0;
     // The Deflate bytes written into the entry.
     qint64 m_written = 0;

@@ -389,9 +389,11 @@ bool CompressTask::archiveFile(QString archivePath, QString sourcePath, QString 
     ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [this] { return aborted(); });
     m_bytesCopied = 0;
     m_archiveBytes = 0;
-    return writer.write(sourcePath, archivePath, [this](qint64 read, qint64 archiveBytes) {
+    const bool written = writer.write(sourcePath, archivePath, [this](qint64 read, qint64 archiveBytes) {
         m_bytesCopied = read;
         m_archiveBytes = archiveBytes;
         emit sendProgress(percentage(read, m_sourceSize), double(archiveBytes) * kMiB);
     });
+    *reason = writer.errorString();
+    return written;
 }

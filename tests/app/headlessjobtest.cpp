@@ -72,7 +72,7 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("every backup archived") << "" << run << 0 << QStringList{"out/a.rar ok", "out/b.rar ok"};
     QTest::newRow("with Qt's own options") << "" << QStringList{"-platform", "offscreen", "--run", "-style", "fusion"} << 0
                                            << QStringList{"out/a.rar ok", "out/b.rar ok"};
-    QTest::newRow("an archive failed") << "b.rar taken" << run << 1 << QStringList{"out/a.rar ok", "out/b.rar 压缩失败"};
+    QTest::newRow("an archive failed") << "b.rar taken" << run << 1 << QStringList{"out/a.rar ok", "out/b.rar 压缩失败: "};
     QTest::newRow("no source saved") << "no source saved" << run << 2 << QStringList();
     QTest::newRow("source directory missing") << "no source" << run << 2 << QStringList();
     QTest::newRow("no .bak file") << "no backups" << run << 2 << QStringList();
@@ -82,7 +82,7 @@ void HeadlessJobTest::exitCodes_data()
 #ifdef Q_OS_LINUX
     // As an unprivileged user: permissions do not stop root.
     QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
-                                                << QStringList{"out/a.rar ok", "src/locked 压缩失败: Permission denied", "out/b.rar ok"};
+                                                << QStringList{"out/a.rar ok", "src/locked 压缩失败: ", "out/b.rar ok"};
     QTest::newRow("out of memory") << "little memory" << run << 1 << QStringList();
 #endif
 }
@@ -140,7 +140,13 @@ void HeadlessJobTest::exitCodes()
     QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
-    QCOMPARE(printed.replace(dir.path() + "/", QString()).split('\n', Qt::SkipEmptyParts), lines);
+    // A failed line ends in the system's reason, whose words differ between systems.
+    QStringList got = printed.replace(dir.path() + "/", QString()).split('\n', Qt::SkipEmptyParts);
+    for (int i = 0; i < got.size() && i < lines.size(); ++i) {
+        if (lines[i].endsWith(": ") && got[i].startsWith(lines[i]) && got[i].size() > lines[i].size())
+            got[i] = lines[i];
+    }
+    QCOMPARE(got, lines);
     if (exitCode != 3)
         QVERIFY2(!QFileInfo::exists(CompressTask::lockPath(out)), "a job leaves no lock behind");
     if (exitCode >= 2)
