@@ -281,6 +281,7 @@ QString readDescriptor(QFile &file, qint64 at, const Header &local, qint64 &desc
     return QString();
 }
 
+#ifndef Q_OS_WIN
 qint64 fromUnixTime(qint64 seconds, long nanoseconds)
 {
     const qint64 sinceFrom1601 = seconds + kSecondsFrom1601To1970;
@@ -288,6 +289,7 @@ qint64 fromUnixTime(qint64 seconds, long nanoseconds)
         return -1;
     return sinceFrom1601 * kTicksPerSecond + nanoseconds / 100;
 }
+#endif
 
 } // namespace
 
