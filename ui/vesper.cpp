@@ -57,7 +57,9 @@ Vesper::~Vesper()
 
 void Vesper::closeEvent(QCloseEvent *event)
 {
-    // Discards only the archive being written; an older one of that name stays whole.
+    // Discards only the archive being written; an older one of that name stays whole. The
+    // daily mode stays saved on: closing is not switching off.
+    m_closing = true;
     m_compressTask->abort();
     // Reports already queued would otherwise still raise boxes after the window is gone.
     QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
@@ -223,7 +225,7 @@ void Vesper::showUnattendedOff()
 
 void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
 {
-    if (!m_compressTask->isIdle())
+    if (!m_compressTask->isIdle() || m_closing)
         return showWarning(Messages::workerBusy());
     if (ui.lePath->text().isEmpty())
         return showWarning(Messages::emptySource());
@@ -295,7 +297,7 @@ void Vesper::recvTaskFinished()
 void Vesper::recvWorkerFinished()
 {
     // Only this window starts jobs: a busy worker means a newer job already runs.
-    if (!m_compressTask->isIdle())
+    if (!m_compressTask->isIdle() || m_closing)
         return;
     ui.listWidget->takeReports();
     // A schedule whose first run found nothing has ended on the worker's side.

@@ -55,6 +55,7 @@ private:
     void setPathControlsEnabled(bool enabled);
 
     bool m_unattendedOn = false;
+    bool m_closing = false;
     QDateTime m_lastSlot;
     CompressTask *m_compressTask = nullptr;
     Ui::VesperClass ui;

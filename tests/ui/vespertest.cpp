@@ -480,6 +480,8 @@ void VesperTest::scheduleRestoredAtStart()
     minutes = 9 * 60 + 2;
     QTest::qWait(650);
     QCOMPARE(list->count(), runs);
+    m_window->close();
+    QCOMPARE(ScheduleFile::read("schedule.ini").on, on);
 }
 
 void VesperTest::pathFileReadSafely_data()
