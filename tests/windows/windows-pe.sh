@@ -31,9 +31,9 @@ texts = {}
 for low, high, at in blocks:
     for number in range(low, high + 1):
         length, flags = struct.unpack_from("<HH", table, at)
-        texts[number] = table[at + 4:at + length].decode("utf-16-le" if flags & 1 else "latin-1").rstrip("\0")
+        texts[number] = table[at + 4:at + length].decode("utf-16-le" if flags & 1 else "latin-1").rstrip("\0").rstrip()
         at += length
-check(texts == {n: "%1\r\n" for n in range(100, 107)}, f"message table {texts}, want 100..106 as %1")
+check(texts == {n: "%1" for n in range(100, 107)}, f"message table {texts}, want 100..106 as %1")
 manifest = res.get((24, 1), (0, b""))[1]
 check(b'level="asInvoker"' in manifest and b'uiAccess="false"' in manifest, "manifest 1 does not ask for asInvoker")
 check(b"<ws2:longPathAware>true</ws2:longPathAware>" in manifest, "manifest 1 does not declare longPathAware")
