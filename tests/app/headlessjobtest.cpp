@@ -114,7 +114,7 @@ void HeadlessJobTest::exitCodes()
     if (setup == "locked")
         QVERIFY(held.tryLock(0));
     if (setup == "stale lock")
-        writeFile(CompressTask::lockPath(out), "999999999\nhalcyon\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        writeFile(CompressTask::lockPath(out), "999999999\nhalcyon\n\n"); // no host: this one
 
     if (setup == "locked subdirectory") {
         QVERIFY(QDir().mkpath(src + "/locked"));
@@ -141,7 +141,7 @@ void HeadlessJobTest::exitCodes()
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
     // A failed line ends in the system's reason, whose words differ between systems.
-    QStringList got = printed.replace(dir.path() + "/", QString()).split('\n', Qt::SkipEmptyParts);
+    QStringList got = printed.remove('\r').replace(dir.path() + "/", QString()).split('\n', Qt::SkipEmptyParts);
     for (int i = 0; i < got.size() && i < lines.size(); ++i) {
         if (lines[i].endsWith(": ") && got[i].startsWith(lines[i]) && got[i].size() > lines[i].size())
             got[i] = lines[i];

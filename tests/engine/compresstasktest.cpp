@@ -636,6 +636,10 @@ void CompressTaskTest::scheduleFollowsTheClock()
     QFETCH(QString, runTime);
     QFETCH(QStringList, clock);
     QFETCH(int, runs);
+#ifdef Q_OS_WIN
+    if (zone != "UTC")
+        QSKIP("Windows takes its time zone from the system, not from TZ");
+#endif
     const QByteArray oldZone = qgetenv("TZ");
     qputenv("TZ", zone);
     tzset();
