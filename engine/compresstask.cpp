@@ -290,6 +290,8 @@ bool CompressTask::holdOutput()
         pause();
     }
     m_outputLock = std::move(lock);
+    // Listed once: a directory of a thousand archives is not listed for each of them.
+    m_leftovers = WholeFile::leftovers(m_outputDir);
     return true;
 }
 
@@ -369,8 +371,10 @@ void CompressTask::removeLeftovers()
 {
     if (!m_outputLock)
         return;
-    for (const QString &leftover : WholeFile::leftovers(m_archivePath))
-        QFile::remove(leftover);
+    for (const QString &leftover : qAsConst(m_leftovers)) {
+        if (WholeFile::isTemporaryOf(leftover, m_archivePath))
+            QFile::remove(leftover);
+    }
 }
 
 void CompressTask::fail(const QString &sourcePath, const QString &reason)

@@ -5,6 +5,7 @@
 
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -107,6 +108,7 @@ private:
     // Held from the job's first archive to its end.
     std::unique_ptr<QLockFile> m_outputLock;
     bool m_outputBusy = false;
+    QStringList m_leftovers; // temporaries in the output directory when the lock was taken
 
     // What the job's end reports to the system's log.
     struct Totals

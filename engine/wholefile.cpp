@@ -242,18 +242,25 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
 #endif
 }
 
-QStringList WholeFile::leftovers(const QString &finalPath)
+QStringList WholeFile::leftovers(const QString &directory)
 {
-    const QFileInfo final(resolveLinks(finalPath));
-    const QString prefix = final.fileName() + QLatin1String(kTemporaryTag);
+    // Matched by name before anything is asked of the file system about each entry.
+    QDir dir(directory, QLatin1String("*") + QLatin1String(kTemporaryTag) + QString(kRandomLength, QLatin1Char('?'))
+                            + QLatin1String(kTemporaryEnd),
+             QDir::NoSort, QDir::Files | QDir::Hidden | QDir::System);
     QStringList found;
-    const QStringList names = final.dir().entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names) {
-        const QStringRef random = name.midRef(prefix.size(), kRandomLength);
-        if (name.size() == prefix.size() + kRandomLength + int(qstrlen(kTemporaryEnd)) && name.startsWith(prefix)
-            && name.endsWith(QLatin1String(kTemporaryEnd))
-            && std::all_of(random.cbegin(), random.cend(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 0x80; }))
-            found << final.dir().filePath(name);
-    }
+    for (const QString &name : dir.entryList())
+        found << dir.filePath(name);
     return found;
+}
+
+bool WholeFile::isTemporaryOf(const QString &temporaryPath, const QString &finalPath)
+{
+    const QString name = QFileInfo(temporaryPath).fileName();
+    const QString prefix = QFileInfo(resolveLinks(finalPath)).fileName() + QLatin1String(kTemporaryTag);
+    const QStringRef random = name.midRef(prefix.size(), kRandomLength);
+    return name.size() == prefix.size() + kRandomLength + int(qstrlen(kTemporaryEnd)) && name.startsWith(prefix)
+        && name.endsWith(QLatin1String(kTemporaryEnd))
+        && std::all_of(random.cbegin(), random.cend(),
+                       [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 0x80; });
 }

@@ -39,9 +39,11 @@ public:
     // How long the replacement keeps trying while the older file is held open.
     static constexpr int kHeldRetryMs = 10000;
 
-    // The temporary files of finalPath that earlier WholeFiles left (a killed process, a
-    // power cut). Only the caller knows that none of them is still being written.
-    static QStringList leftovers(const QString &finalPath);
+    // The temporary files in directory that WholeFiles left or are writing, and whether one
+    // is finalPath's. Only the caller knows that none of them is still being written (a
+    // killed process, a power cut left it).
+    static QStringList leftovers(const QString &directory);
+    static bool isTemporaryOf(const QString &temporaryPath, const QString &finalPath);
 
 private:
     bool createTemporary();
