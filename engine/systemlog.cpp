@@ -83,6 +83,8 @@ public:
     void push(Entry entry)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_queue.size() >= kMaxQueued)
+            return;
         if (!m_started) {
             try {
                 // Detached: it must never keep the process from ending.
@@ -95,10 +97,7 @@ public:
                 return;
             }
         }
-        if (m_queue.size() >= kMaxQueued)
-            return;
         m_queue.push_back(std::move(entry));
-        m_wake.notify_all();
     }
 
     void flush(int msecs)
@@ -116,8 +115,9 @@ private:
         pthread_setname_np(pthread_self(), "halcyon-log");
 #endif
         std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] { return !m_queue.empty(); });
+        // Ends once all is written, so that no thread outlives a job; the next report starts
+        // another.
+        while (!m_queue.empty()) {
             const Entry entry = std::move(m_queue.front());
             m_queue.pop_front();
             m_writing = true;
@@ -125,13 +125,13 @@ private:
             write(entry);
             lock.lock();
             m_writing = false;
-            m_idle.notify_all();
         }
+        m_started = false;
+        m_idle.notify_all();
     }
 
     static constexpr size_t kMaxQueued = 1000;
     std::mutex m_mutex;
-    std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Entry> m_queue;
     bool m_started = false;
