@@ -3,6 +3,7 @@
 #include "archivecheck.h"
 #include "archivewriter.h"
 #include "systemlog.h"
+#include "threadpriority.h"
 #include "treewalk.h"
 #include "wholefile.h"
 
@@ -17,11 +18,8 @@
 
 #if defined(Q_OS_WIN)
 #include <windows.h>
-#elif defined(Q_OS_LINUX)
+#else
 #include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -42,21 +40,6 @@ QString outOfMemory()
     return qt_error_string(ERROR_NOT_ENOUGH_MEMORY);
 #else
     return qt_error_string(ENOMEM);
-#endif
-}
-
-// So that the database server's own work comes first; the compressors start below this.
-void lowerThisThreadsPriority()
-{
-#if defined(Q_OS_WIN)
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-#elif defined(Q_OS_LINUX)
-    // Linux's nice belongs to the thread: this one's only.
-    const auto tid = id_t(syscall(SYS_gettid));
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, tid, std::min(nice + 10, 19));
 #endif
 }
 
@@ -161,7 +144,8 @@ bool CompressTask::outputBusy(const QString &outputDir)
 
 void CompressTask::run()
 {
-    lowerThisThreadsPriority();
+    // The compressors it starts run below it too.
+    ThreadPriority::lowerThisThread();
     try {
         if (m_unattended)
             runUnattended();

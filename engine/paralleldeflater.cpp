@@ -1,5 +1,7 @@
 #include "paralleldeflater.h"
 
+#include "threadpriority.h"
+
 #include <QMutexLocker>
 #include <QThread>
 
@@ -25,11 +27,7 @@ static_assert(LIBDEFLATE_VERSION_MAJOR == 1 && LIBDEFLATE_VERSION_MINOR == 14, "
 #  include <array>
 #  include <bitset>
 #elif defined(Q_OS_LINUX)
-#  include <cerrno>
 #  include <sched.h>
-#  include <sys/resource.h>
-#  include <sys/syscall.h>
-#  include <unistd.h>
 #endif
 
 namespace {
@@ -56,19 +54,6 @@ constexpr QThread::Priority kCompressorPriority = QThread::LowPriority; // BELOW
 // Linux's normal scheduler has no priorities for Qt to set; the thread raises its nice instead.
 constexpr QThread::Priority kCompressorPriority = QThread::InheritPriority;
 #endif
-
-// So that a busy server's own work comes first.
-void lowerThisThreadsPriority()
-{
-#ifdef Q_OS_LINUX
-    // On Linux nice belongs to the thread: setpriority on a thread id changes that thread only.
-    const auto tid = id_t(syscall(SYS_gettid));
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, tid, std::min(nice + 10, 19));
-#endif
-}
 
 #ifdef Q_OS_WIN
 // Machines of more than 64 CPUs have several processor groups. Windows 11 and Server 2022 give
@@ -298,7 +283,7 @@ void ParallelDeflater::startCompressors(int count)
 void ParallelDeflater::compressorLoop()
 {
     spreadThisThreadOverGroups();
-    lowerThisThreadsPriority();
+    ThreadPriority::lowerThisThread();
     libdeflate_compressor *compressor = libdeflate_alloc_compressor(kLevel);
     while (Job *job = nextJob()) {
         compress(compressor, *job);
