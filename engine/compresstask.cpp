@@ -8,6 +8,7 @@
 #include "wholefile.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -184,10 +185,10 @@ void CompressTask::runUnattended()
 {
     startSchedule();
     while (!m_stopRequested && !aborted()) {
-        const QDateTime slot = m_schedule.take(m_clock());
+        const QDateTime now = m_clock();
+        const QDateTime slot = m_schedule.take(now);
         if (slot.isValid()) {
             emit sendLastSlot(slot);
-            const QDateTime now = m_clock();
             if (slot.secsTo(now) > kLateSecs)
                 SystemLog::report(SystemLog::SlotCaughtUp, SystemLog::Type::Information,
                                   QStringLiteral("无人值守任务补做：%1 的任务于 %2 执行。")
@@ -212,17 +213,13 @@ void CompressTask::runUnattended()
 void CompressTask::runJob()
 {
     m_totals = Totals();
-    const bool foundBefore = m_found;
-    m_found = false;
     QElapsedTimer timer;
     timer.start();
     scanAndArchive(m_sourceDir, m_suffix);
     m_outputLock.reset();
-    const bool foundNow = m_found;
-    m_found = foundBefore || foundNow;
     if (aborted() || m_outputBusy)
         return;
-    if (!foundNow && QFileInfo(m_sourceDir).isDir())
+    if (m_totals.found == 0 && QFileInfo(m_sourceDir).isDir())
         SystemLog::report(SystemLog::NothingFound, SystemLog::Type::Warning,
                           QStringLiteral("在此文件夹中未搜索到 .bak 文件：%1").arg(m_sourceDir));
     const Totals &t = m_totals;
@@ -312,6 +309,7 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
 void CompressTask::archiveMatch(const QString &filePath, const QString &suffix)
 {
     m_found = true;
+    ++m_totals.found;
     if (!holdOutput())
         return;
     QFile source(filePath);

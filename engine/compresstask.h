@@ -8,7 +8,6 @@
 #include <QStringList>
 #include <QThread>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QWaitCondition>
 
 #include <atomic>
@@ -113,6 +112,7 @@ private:
     // What the job's end reports to the system's log.
     struct Totals
     {
+        int found = 0; // backups met by the walk
         int written = 0;
         int failed = 0;
         int unchanged = 0;

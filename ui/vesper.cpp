@@ -185,7 +185,7 @@ void Vesper::restoreSchedule()
         return;
     ui.timeEdit->setTime(saved.time);
     m_lastSlot = saved.lastSlot;
-    switchUnattendedOn(true, saved.lastSlot);
+    switchUnattendedOn(true);
 }
 
 // Written on every change, so that a killed program resumes where it was.
@@ -223,9 +223,9 @@ void Vesper::showUnattendedOff()
                       QStringLiteral("无人值守已关闭：每天 %1 的任务不再执行。").arg(runTime()));
 }
 
-void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
+void Vesper::switchUnattendedOn(bool restored)
 {
-    if (!m_compressTask->isIdle() || m_closing)
+    if (!m_compressTask->isIdle())
         return showWarning(Messages::workerBusy());
     if (ui.lePath->text().isEmpty())
         return showWarning(Messages::emptySource());
@@ -245,7 +245,8 @@ void Vesper::switchUnattendedOn(bool restored, const QDateTime &resumeFrom)
     SystemLog::report(SystemLog::DailyModeSwitched, SystemLog::Type::Information,
                       QStringLiteral("无人值守已开启%1：每天 %2 执行任务。")
                           .arg(restored ? QStringLiteral("（程序启动时恢复）") : QString(), runTime()));
-    m_compressTask->resumeFrom(resumeFrom);
+    // Only a restored mode catches up; switched on by hand it starts afresh.
+    m_compressTask->resumeFrom(restored ? m_lastSlot : QDateTime());
     if (!m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime(),
                                    ui.leOutputPath->text())) {
         showUnattendedOff();

@@ -49,7 +49,7 @@ private:
     bool readOutputPath();
     void switchUnattendedOff();
     void showUnattendedOff();
-    void switchUnattendedOn(bool restored = false, const QDateTime &resumeFrom = QDateTime());
+    void switchUnattendedOn(bool restored = false);
     void saveSchedule();
     QString runTime() const;
     void setPathControlsEnabled(bool enabled);

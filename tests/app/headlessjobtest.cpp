@@ -108,7 +108,7 @@ void HeadlessJobTest::exitCodes()
     if (setup == "b.rar taken")
         QVERIFY(QDir().mkpath(out + "/b.rar"));
     // Left by a killed job beside an operator's own file; and, while another job runs, kept.
-    for (const QString &name : {"a.rar.halcyon-Xy12Zw.tmp", "a.rar.backup"})
+    for (const char *name : {"a.rar.halcyon-Xy12Zw.tmp", "a.rar.backup"})
         writeFile(out + "/" + name, "x");
     QLockFile held(CompressTask::lockPath(out));
     if (setup == "locked")
