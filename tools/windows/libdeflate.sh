@@ -39,6 +39,7 @@ fi
 [ $# -eq 0 ] || die "usage: $0 [--print-prefix]"
 
 . "$root/tools/ensure-deps.sh"
+. "$here/deb-src.sh"
 ensure_packages libdeflate-dev gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 make dpkg-dev util-linux
 
 key="$(cache_key)"
@@ -66,8 +67,9 @@ mkdir -p "$work/src"
 stage="$work/root$prefix"
 mkdir -p "$stage/include" "$stage/lib" "$stage/share/sources" "$stage/share/licenses/libdeflate"
 
+ensure_deb_src
 apt-cache showsrc libdeflate 2>/dev/null | grep -qx "Version: $version" ||
-  die "apt knows no source package libdeflate $version: tools/windows/toolchain.sh adds deb-src entries"
+  die "apt knows no source package libdeflate $version"
 log "fetching the source of libdeflate $version ..."
 (cd "$work/src" && apt-get source --download-only -o APT::Sandbox::User=root "libdeflate=$version") \
   >"$work/fetch.log" 2>&1 || { cat "$work/fetch.log" >&2; die "apt-get source libdeflate=$version failed"; }

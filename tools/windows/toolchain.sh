@@ -41,6 +41,7 @@ fi
 [ $# -eq 0 ] || die "usage: $0 [--print-prefix]"
 
 . "$root/tools/ensure-deps.sh"
+. "$here/deb-src.sh"
 ensure_packages "${TOOLCHAIN_PACKAGES[@]}"
 
 key="$(cache_key)"
@@ -82,21 +83,6 @@ step() {
 
 # --- sources ---------------------------------------------------------------------------
 
-# Adds deb-src twins of the Debian entries in a file of its own, unless sources are known.
-ensure_deb_src() {
-  apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep '^Version:' >/dev/null && return 0
-  local list=/etc/apt/sources.list.d/debian.sources sudo=""
-  [ -f "$list" ] || die "no deb-src entries and no $list to derive them from"
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  log "adding deb-src entries: /etc/apt/sources.list.d/halcyon-deb-src.sources"
-  awk 'BEGIN { RS = ""; ORS = "\n\n" }
-       /(^|\n)Types:[ \t]*deb[ \t]*(\n|$)/ { sub(/Types:[ \t]*deb[ \t]*/, "Types: deb-src"); print }' \
-    "$list" | $sudo tee /etc/apt/sources.list.d/halcyon-deb-src.sources >/dev/null
-  $sudo apt-get update -qq
-  apt-cache showsrc qtbase-opensource-src 2>/dev/null | grep '^Version:' >/dev/null ||
-    die "apt still knows no source packages"
-}
-
 # fetch PACKAGE UPSTREAM DIR: unpacks the newest downloadable Debian source of that upstream
 # version into DIR (a mirror may list a version whose files it lacks).
 fetch() {
@@ -123,8 +109,10 @@ find "$work/src" -maxdepth 1 -type f -exec cp {} "$stage/share/sources/" \;
 
 # --- zlib: static, linked into Qt5Core and QuaZip --------------------------------------
 
+# zlib and QuaZip need no libdeflate: naming the stage for it too keeps the toolchain file
+# from asking for libdeflate.sh's cache, which may not be built yet.
 cross_cmake=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DHALCYON_MINGW_PREFIX="$stage"
-             -DCMAKE_BUILD_TYPE=Release)
+             -DHALCYON_LIBDEFLATE_PREFIX="$stage" -DCMAKE_BUILD_TYPE=Release)
 
 build_zlib() {
   cmake -S "$work/src/zlib" -B "$work/zlib" "${cross_cmake[@]}"
