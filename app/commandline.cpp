@@ -2,8 +2,6 @@
 
 #include <QCommandLineParser>
 
-#include <cstring>
-
 namespace {
 
 // Qt's options for its GUI, its widgets and X11: meaningless without a window, but a task
@@ -13,17 +11,16 @@ const char *const kQtOptionsWithValue[] = {
     "qwindowtitle", "session", "style", "stylesheet", "display", "geometry", "name", "title",
     "visual", "fn", "font", "bg", "background", "fg", "foreground", "btn", "button", "im",
     "inputstyle", "ncols", "qmljsdebugger"};
-const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "cmap"};
+const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync", "cmap", "testability"};
 
 } // namespace
 
-bool CommandLine::wantsRun(int argc, char **argv)
+QStringList CommandLine::arguments(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--run") == 0 || std::strcmp(argv[i], "-run") == 0)
-            return true;
-    }
-    return false;
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
 }
 
 bool CommandLine::parse(const QStringList &arguments)
@@ -33,8 +30,10 @@ bool CommandLine::parse(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption run(QStringLiteral("run"));
     const QCommandLineOption help(QStringList{QStringLiteral("help"), QStringLiteral("h"), QStringLiteral("?")});
+    const QCommandLineOption version(QStringLiteral("version"));
     parser.addOption(run);
     parser.addOption(help);
+    parser.addOption(version);
     for (const char *name : kQtOptionsWithValue)
         parser.addOption(QCommandLineOption(QString::fromLatin1(name), QString(), QStringLiteral("value")));
     for (const char *name : kQtFlags)
@@ -49,14 +48,28 @@ bool CommandLine::parse(const QStringList &arguments)
     }
     m_run = parser.isSet(run);
     m_help = parser.isSet(help);
+    m_version = parser.isSet(version);
     return true;
 }
 
 QString CommandLine::usage()
 {
     return QStringLiteral("Usage: halcyon [--run] [Qt options]\n"
-                          "  --run  archive the saved source directory into the saved output directory\n"
-                          "         once, with no window, and exit: 0 all archived, 1 some failed,\n"
-                          "         2 nothing to do (a path not saved, no source, no .bak),\n"
-                          "         3 another job is writing into the output directory\n");
+                          "       halcyon --help | --version\n"
+                          "With no option, opens the window. Options:\n"
+                          "  --run          archive the saved source directory into the saved output\n"
+                          "                 directory once, with no window, one line per archive\n"
+                          "  -h, --help     show this help and exit\n"
+                          "  --version      show the version and exit\n"
+                          "Exit status of --run:\n"
+                          "  0   every backup was archived\n"
+                          "  1   at least one archive failed\n"
+                          "  2   nothing to do: a path not saved, no source directory, no .bak file\n"
+                          "  3   another job is writing into the output directory\n"
+                          " 64   an unknown option (also without --run)\n");
+}
+
+QString CommandLine::versionText()
+{
+    return QStringLiteral("Halcyon压缩 ") + QStringLiteral(HALCYON_VERSION);
 }

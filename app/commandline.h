@@ -4,21 +4,24 @@
 #include <QString>
 #include <QStringList>
 
-// The program's options. Qt's own (-platform, -style, ...) are taken by the application
-// object when there is a window, and passed over here when there is none.
+// The program's options, read before any application object exists: --help, --version, a
+// mistyped option and a job with no window need no display. Qt's own options (-platform,
+// -style, ...) are passed over here and taken by the application object when there is a window.
 class CommandLine
 {
 public:
-    // Looked up before any application object exists: a job with no window needs none
-    // that connects to a display.
-    static bool wantsRun(int argc, char **argv);
+    // argv as a list, the program's name first.
+    static QStringList arguments(int argc, char **argv);
 
     // False for an option that neither the program nor Qt knows, or a stray argument.
     bool parse(const QStringList &arguments);
     bool run() const { return m_run; }
     bool help() const { return m_help; }
+    bool version() const { return m_version; }
     QString error() const { return m_error; }
     static QString usage();
+    // "Halcyon压缩 <version>"
+    static QString versionText();
 
     // What a scheduler is told: 64 is the usage error of sysexits.h.
     static constexpr int kUsageExitCode = 64;
@@ -26,6 +29,7 @@ public:
 private:
     bool m_run = false;
     bool m_help = false;
+    bool m_version = false;
     QString m_error;
 };
 

@@ -16,13 +16,20 @@ bool readSavedPath(const char *fileName, QString *path)
     return PathFile::read(QString::fromLatin1(fileName), path) && !path->isEmpty();
 }
 
+QString notSavedMessage(const char *fileName, const QString &emptyMessage)
+{
+    const QString name = QString::fromLatin1(fileName);
+    return PathFile::isTooLarge(name) ? Messages::pathFileTooLarge(name)
+                                      : emptyMessage + QStringLiteral(" (") + name + QLatin1Char(')');
+}
+
 } // namespace
 
-// The system's code page, as the window's texts are, so that a Chinese console shows them.
+// UTF-8 into files and pipes, whatever the system's code page.
 HeadlessJob::HeadlessJob()
-    : m_out(stdout)
-    , m_err(stderr)
 {
+    m_out.setCodec("UTF-8");
+    m_err.setCodec("UTF-8");
 }
 
 int HeadlessJob::exec()
@@ -30,11 +37,11 @@ int HeadlessJob::exec()
     QString source;
     QString output;
     if (!readSavedPath("filepath.ini", &source)) {
-        m_err << Messages::emptySource() << " (filepath.ini)" << Qt::endl;
+        m_err << notSavedMessage("filepath.ini", Messages::emptySource()) << Qt::endl;
         return NothingToDo;
     }
     if (!readSavedPath("CompressFileFath.ini", &output)) {
-        m_err << Messages::emptyOutputDirectory() << " (CompressFileFath.ini)" << Qt::endl;
+        m_err << notSavedMessage("CompressFileFath.ini", Messages::emptyOutputDirectory()) << Qt::endl;
         return NothingToDo;
     }
 

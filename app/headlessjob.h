@@ -1,6 +1,8 @@
 #ifndef HEADLESSJOB_H
 #define HEADLESSJOB_H
 
+#include "consoleoutput.h"
+
 #include <QString>
 #include <QTextStream>
 
@@ -26,8 +28,10 @@ private:
     void connectTo(CompressTask &task);
     void endArchive();
 
-    QTextStream m_out;
-    QTextStream m_err;
+    ConsoleOutput m_outDevice{stdout};
+    ConsoleOutput m_errDevice{stderr};
+    QTextStream m_out{&m_outDevice};
+    QTextStream m_err{&m_errDevice};
     QString m_archive; // announced, not yet reported
     bool m_archiveFailed = false;
     bool m_archiveUnchanged = false;

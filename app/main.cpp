@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commandline.h"
+#include "consoleoutput.h"
 #include "headlessjob.h"
 #include "stylesheet.h"
 #include "systemlog.h"
@@ -28,19 +29,16 @@ void attachParentConsole()
 #endif
 }
 
-int usageError(const CommandLine &commandLine)
+// Through the console's own text where there is one, UTF-8 into files and pipes.
+void print(std::FILE *stream, const QString &text)
 {
-    std::fprintf(stderr, "%s\n%s", qPrintable(commandLine.error()), qPrintable(CommandLine::usage()));
-    return CommandLine::kUsageExitCode;
+    ConsoleOutput output(stream);
+    output.write(text.toUtf8());
 }
 
 int runWithoutWindow(int argc, char **argv)
 {
-    attachParentConsole();
     QCoreApplication app(argc, argv);
-    CommandLine commandLine;
-    if (!commandLine.parse(QCoreApplication::arguments()))
-        return usageError(commandLine);
     return HeadlessJob().exec();
 }
 
@@ -48,21 +46,27 @@ int runWithoutWindow(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (CommandLine::wantsRun(argc, argv))
+    // Before any application object: a server with no display still gets its answer.
+    CommandLine commandLine;
+    const bool understood = commandLine.parse(CommandLine::arguments(argc, argv));
+    if (!understood || commandLine.help() || commandLine.version() || commandLine.run())
+        attachParentConsole();
+    if (!understood) {
+        print(stderr, commandLine.error() + QLatin1Char('\n') + CommandLine::usage());
+        return CommandLine::kUsageExitCode;
+    }
+    if (commandLine.help()) {
+        print(stdout, CommandLine::usage());
+        return 0;
+    }
+    if (commandLine.version()) {
+        print(stdout, CommandLine::versionText() + QLatin1Char('\n'));
+        return 0;
+    }
+    if (commandLine.run())
         return runWithoutWindow(argc, argv);
 
     QApplication app(argc, argv);
-    // The application object has taken Qt's own options by now.
-    CommandLine commandLine;
-    if (!commandLine.parse(QCoreApplication::arguments())) {
-        attachParentConsole();
-        return usageError(commandLine);
-    }
-    if (commandLine.help()) {
-        attachParentConsole();
-        std::fputs(qPrintable(CommandLine::usage()), stdout);
-        return 0;
-    }
 #ifndef Q_OS_WIN
     // Windows takes the icon from the executable's resources; elsewhere the
     // windows need it handed over.

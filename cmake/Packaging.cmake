@@ -43,13 +43,13 @@ else()
 endif()
 
 # What Debian asks of every package: /usr/share/doc/<package>/copyright in its
-# machine-readable format, and the changelog, compressed so that its bytes do not depend
-# on when it was built (gzip -9n).
+# machine-readable format, the changelog and a manual page for the command, compressed so
+# that their bytes do not depend on when they were built (gzip -9n).
 if(UNIX AND NOT APPLE)
   include(GNUInstallDirs)
   set(halcyon_deb_doc ${PROJECT_BINARY_DIR}/debian)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-    ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
+    ${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${PROJECT_SOURCE_DIR}/app/man/halcyon.1)
   # The licence text from "Permission" on, as a copyright file's paragraph: indented by
   # one space, blank lines as " .".
   file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
@@ -69,13 +69,18 @@ if(UNIX AND NOT APPLE)
   string(REGEX REPLACE "\n$" "" HALCYON_DEB_LICENSE "${HALCYON_DEB_LICENSE}")
   configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${halcyon_deb_doc}/copyright @ONLY)
   file(MAKE_DIRECTORY ${halcyon_deb_doc})
-  execute_process(COMMAND gzip -9n -c ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
-    OUTPUT_FILE ${halcyon_deb_doc}/changelog.gz RESULT_VARIABLE gzip_result)
-  if(NOT gzip_result EQUAL 0)
-    message(FATAL_ERROR "gzip failed on cmake/debian/changelog: ${gzip_result}")
-  endif()
+  foreach(entry "${CMAKE_CURRENT_LIST_DIR}/debian/changelog changelog.gz" "${PROJECT_SOURCE_DIR}/app/man/halcyon.1 halcyon.1.gz")
+    separate_arguments(entry)
+    list(GET entry 0 source)
+    list(GET entry 1 compressed)
+    execute_process(COMMAND gzip -9n -c ${source} OUTPUT_FILE ${halcyon_deb_doc}/${compressed} RESULT_VARIABLE gzip_result)
+    if(NOT gzip_result EQUAL 0)
+      message(FATAL_ERROR "gzip failed on ${source}: ${gzip_result}")
+    endif()
+  endforeach()
   install(FILES ${halcyon_deb_doc}/copyright ${halcyon_deb_doc}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/halcyon)
+  install(FILES ${halcyon_deb_doc}/halcyon.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
 
 include(CPack)

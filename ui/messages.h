@@ -17,6 +17,11 @@ inline QString pathNotSaved(const QString &path, const QString &reason)
 {
     return path + QStringLiteral(" 此路径未能保存：") + reason;
 }
+// A path file grown beyond any path: not one that this program wrote.
+inline QString pathFileTooLarge(const QString &fileName)
+{
+    return fileName + QStringLiteral(" 此文件过大（超过 64 KB），无法读取其中保存的路径！");
+}
 inline QString nothingFound() { return QStringLiteral("在此文件夹中未搜索到 .bak 文件。\n任务执行失败！"); }
 inline QString switchOn() { return QStringLiteral("开启"); }
 inline QString switchOff() { return QStringLiteral("关闭"); }

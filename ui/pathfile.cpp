@@ -57,6 +57,12 @@ bool PathFile::read(const QString &fileName, QString *path)
     return true;
 }
 
+bool PathFile::isTooLarge(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    return info.isFile() && info.size() > kMaxPathFileSize;
+}
+
 bool PathFile::write(const QString &fileName, const QString &path, QString *reason)
 {
     // Replaced whole or not at all, so a crash never leaves half a path behind.

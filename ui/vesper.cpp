@@ -134,6 +134,13 @@ bool Vesper::readOutputPath()
     return PathFile::read(QString::fromLatin1(kOutputPathFile), ui.leOutputPath);
 }
 
+// A field left empty by a path file too large to read says so, not that nothing was chosen.
+QString Vesper::emptyPathMessage(const char *pathFile, const QString &emptyMessage)
+{
+    const QString fileName = QString::fromLatin1(pathFile);
+    return PathFile::isTooLarge(fileName) ? Messages::pathFileTooLarge(fileName) : emptyMessage;
+}
+
 void Vesper::on_lineEditPathClicked()
 {
     PathFile::choose(this, QString::fromLatin1(kSourcePathFile), ui.lePath);
@@ -147,9 +154,9 @@ void Vesper::on_lineEditOutputPathClicked()
 void Vesper::on_btnRightNowClicked()
 {
     if (ui.lePath->text().isEmpty())
-        return showWarning(Messages::emptySource());
+        return showWarning(emptyPathMessage(kSourcePathFile, Messages::emptySource()));
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(Messages::emptyOutputDirectory());
+        return showWarning(emptyPathMessage(kOutputPathFile, Messages::emptyOutputDirectory()));
     if (m_unattendedOn)
         return showWarning(Messages::unattendedBusy());
     // Also another program's job, such as a scheduled halcyon --run.
@@ -228,9 +235,9 @@ void Vesper::switchUnattendedOn(bool restored)
     if (!m_compressTask->isIdle())
         return showWarning(Messages::workerBusy());
     if (ui.lePath->text().isEmpty())
-        return showWarning(Messages::emptySource());
+        return showWarning(emptyPathMessage(kSourcePathFile, Messages::emptySource()));
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(Messages::emptyOutputPath());
+        return showWarning(emptyPathMessage(kOutputPathFile, Messages::emptyOutputPath()));
     // A restored schedule does not give up on a job of another program: its daily job
     // waits for that one to end.
     if (!restored && CompressTask::outputBusy(ui.leOutputPath->text()))

@@ -47,6 +47,7 @@ private:
     void connectControls();
     bool readSourcePath();
     bool readOutputPath();
+    static QString emptyPathMessage(const char *pathFile, const QString &emptyMessage);
     void switchUnattendedOff();
     void showUnattendedOff();
     void switchUnattendedOn(bool restored = false);

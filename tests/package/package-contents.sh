@@ -37,6 +37,7 @@ expect_entry usr/bin/halcyon "-rwxr-xr-x root/root"
 expect_entry usr/share/applications/halcyon.desktop "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/copyright "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/changelog.gz "-rw-r--r-- root/root"
+expect_entry usr/share/man/man1/halcyon.1.gz "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/examples/halcyon-run.service "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/examples/halcyon-run.timer "-rw-r--r-- root/root"
 for size in 16 32 48 64 128 256; do
@@ -101,6 +102,8 @@ if command -v lintian >/dev/null; then
   lintian --fail-on error --tag-display-limit 0 "$deb" >"$tmp/lintian" 2>&1 || lint_failed=1
   grep -v 'root privileges' "$tmp/lintian"
   [ -z "${lint_failed:-}" ] || fail "lintian reports errors (above)"
+  # The manual page is what man shows of the command.
+  ! grep -E 'manual-page|groff-message' "$tmp/lintian" || fail "lintian finds fault with the manual page (above)"
 else
   echo "lintian not installed: the package goes unlinted"
 fi

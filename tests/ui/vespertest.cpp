@@ -176,6 +176,8 @@ void VesperTest::refusals_data()
     QTest::newRow("run now, worker busy") << "btnRightNowStart" << true << true << "busy" << kWorkerBusy;
     QTest::newRow("run now, busy, source empty") << "btnRightNowStart" << false << true << "busy" << kEmptySource;
     QTest::newRow("toggle, both empty") << "btnStart" << false << false << "ready" << kEmptySource;
+    QTest::newRow("run now, path file too large") << "btnRightNowStart" << false << true << "large path file"
+                                                  << Messages::pathFileTooLarge("filepath.ini");
     QTest::newRow("toggle, output empty") << "btnStart" << true << false << "ready" << kEmptyOutputPath;
     QTest::newRow("toggle, busy before fields") << "btnStart" << false << false << "busy" << kWorkerBusy;
     QTest::newRow("run now, switched off mid-job") << "btnRightNowStart" << true << true << "stopping" << kWorkerBusy;
@@ -200,6 +202,8 @@ void VesperTest::refusals()
     QLockFile otherJob(CompressTask::lockPath(m_dir->filePath("out")));
     if (state == "locked")
         QVERIFY(QDir().mkpath("out") && otherJob.tryLock(0));
+    if (state == "large path file")
+        writeFile("filepath.ini", QByteArray(64 * 1024 + 1, 'a'));
     if (state == "unattended") {
         // Far from now, so the schedule does not fire during the test.
         widget<QTimeEdit>("timeEdit")->setTime(QTime::currentTime().addSecs(3 * 3600));
