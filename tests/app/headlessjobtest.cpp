@@ -48,7 +48,7 @@ void HeadlessJobTest::outOfMemoryFailsOneArchive(const QString &workingDirectory
         program.setWorkingDirectory(workingDirectory);
         program.start("prlimit", {QString("--as=%1").arg(qint64(megabytes) << 20), halcyon(), "--run"});
         QVERIFY(program.waitForFinished(120000));
-        const QString printed = QString::fromLocal8Bit(program.readAllStandardOutput());
+        const QString printed = QString::fromUtf8(program.readAllStandardOutput());
         if (program.exitCode() == 127) // too little to load the program at all
             break;
         QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() <= 1,
