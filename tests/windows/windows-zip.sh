@@ -60,6 +60,10 @@ headless_case() {
   (cd "$work" && WINEDEBUG=+eventlog wine "$WIN_APP/halcyon.exe" --run >"$CASE_DIR/lines.txt" 2>"$CASE_DIR/wine.log") || code=$?
   [ "$code" -eq 0 ] || fail "halcyon.exe --run exited with $code: $(cat "$CASE_DIR/lines.txt")"
   [ "$(grep -c ' ok' "$CASE_DIR/lines.txt")" -eq 2 ] || fail "--run printed: $(cat "$CASE_DIR/lines.txt")"
+  # Into a file UTF-8, not the code page (936 here): the Chinese archive's line shows it.
+  grep -q '中文备份.rar ok' "$CASE_DIR/lines.txt" || fail "--run's lines are not UTF-8: $(od -c "$CASE_DIR/lines.txt" | head -5)"
+  (cd "$work" && wine "$WIN_APP/halcyon.exe" --version >"$CASE_DIR/version.txt" 2>/dev/null) || fail "halcyon.exe --version failed"
+  [ "$(tr -d '\r' <"$CASE_DIR/version.txt")" = "Halcyon压缩 $win_version" ] || fail "--version printed: $(cat "$CASE_DIR/version.txt")"
   check_archive "$JOB_OUT/Nightly.rar" "$JOB_SRC/a/Nightly.BAK"
   grep -q 'eventlog.*L"100: ' "$CASE_DIR/wine.log" || fail "no event 100 reached ReportEventW: $(grep eventlog "$CASE_DIR/wine.log" | head -5)"
 }
