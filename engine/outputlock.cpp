@@ -51,6 +51,20 @@ Found &unreadable(Found &found, const QString &reason)
     return found;
 }
 
+// Whoever wrote the file chose these words: none of them may start a line of the log.
+QString printable(const QByteArray &bytes)
+{
+    QString text;
+    for (const QChar c : QString::fromUtf8(bytes)) {
+        const ushort code = c.unicode();
+        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
+            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
+        else
+            text += c;
+    }
+    return text;
+}
+
 // A lock's lines, as QLockFile writes them too: pid, program, host name.
 struct Holder
 {
@@ -61,8 +75,8 @@ struct Holder
             return;
         bool number = false;
         pid = lines[0].toLongLong(&number);
-        program = QString::fromUtf8(lines[1]);
-        host = QString::fromUtf8(lines[2]);
+        program = printable(lines[1]);
+        host = printable(lines[2]);
         valid = number && pid > 0
             && std::all_of(lines[0].cbegin(), lines[0].cend(), [](char c) { return c >= '0' && c <= '9'; });
     }
@@ -397,9 +411,8 @@ Judgement judge(const Found &found, const QDateTime &now)
     }
     const bool thisHost = holder.host.isEmpty() || holder.host == QSysInfo::machineHostName();
     const QString who = QStringLiteral("主机 %1 上的进程 %2（%3），%4")
-                            .arg(thisHost ? QSysInfo::machineHostName() : holder.host)
-                            .arg(holder.pid)
-                            .arg(holder.program, updated);
+                            .arg(thisHost ? QSysInfo::machineHostName() : holder.host,
+                                 QString::number(holder.pid), holder.program, updated);
     if (!thisHost)
         return {recent(found.modified, now) ? Judgement::Alive : Judgement::Dead, who, stale};
     bool thisProgram = false;
