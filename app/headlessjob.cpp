@@ -83,8 +83,9 @@ void HeadlessJob::connectTo(CompressTask &task)
         m_err << QString(Messages::nothingFound()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
         m_nothingToDo = true;
     }, direct);
-    QObject::connect(&task, &CompressTask::sendOutputBusy, &task, [this](const QString &directory) {
-        m_err << directory << ' ' << Messages::workerBusy() << Qt::endl;
+    QObject::connect(&task, &CompressTask::sendOutputBusy, &task, [this](const QString &directory,
+                                                                         const QString &reason) {
+        m_err << directory << ' ' << Messages::workerBusy() << reason << Qt::endl;
         m_busy = true;
     }, direct);
 }

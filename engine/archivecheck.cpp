@@ -295,8 +295,10 @@ qint64 fromUnixTime(qint64 seconds, long nanoseconds)
 
 ArchiveCheck::ArchiveCheck(const QString &archivePath)
 {
-    // Opening a FIFO for reading would wait for a writer; the archive replaces it anyway.
-    if (!QFileInfo(archivePath).isFile()) {
+    // Opening a FIFO for reading would wait for a writer; the archive replaces it anyway,
+    // and a link, another account's perhaps, too.
+    const QFileInfo info(archivePath);
+    if (!info.isFile() || info.isSymLink()) {
         fail(QStringLiteral("no archive file"));
         return;
     }

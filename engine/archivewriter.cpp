@@ -2,6 +2,7 @@
 
 #include "archivecheck.h"
 #include "paralleldeflater.h"
+#include "systemerror.h"
 #include "wholefile.h"
 
 #include <quazip.h>
@@ -97,26 +98,31 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(source.errorString());
     QDir().mkpath(QFileInfo(archivePath).absolutePath());
-    WholeFile file(archivePath);
-    if (!file.open())
+    // Another account may have put a link under the archive's name; and the archive is
+    // no more readable than its backup.
+    WholeFile file(archivePath, WholeFile::Links::Replaced);
+    if (!file.open() || !file.setPermissionsOf(source))
         return fail(file.errorString());
 
     QuaZip zip(&file.device());
     zip.setAutoClose(false);
     zip.setUtf8Enabled(!isAscii(QFileInfo(sourcePath).fileName()));
+    const SystemError opening;
     if (!zip.open(QuaZip::mdCreate))
-        return fail(file.device().errorString());
+        return fail(opening.reasonFor(file.device()));
     m_progress = progress;
     m_archive = &file.device();
     m_read = 0;
     const bool written = writeEntry(zip, source);
+    const SystemError closing;
     zip.close();
+    const QString closeError = closing.reasonFor(file.device());
     const qint64 archiveSize = file.device().size();
     m_archive = nullptr;
     if (!written)
         return false;
     if (zip.getZipError() != 0)
-        return fail(file.device().errorString());
+        return fail(closeError);
     if (!file.commit(m_cancelled))
         return fail(m_cancelled() ? QString() : file.errorString());
     progress(m_read, archiveSize);
@@ -134,8 +140,9 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
                                                 : zip.getFileNameCodec()->fromUnicode(info.name);
     const QByteArray extra =
         atOpening.exactModified >= 0 ? ArchiveCheck::ntfsTimeField(atOpening.exactModified) : QByteArray();
+    const SystemError opening;
     if (!openEntry(zip, info, name, extra, zip64))
-        return fail(m_archive->errorString());
+        return fail(opening.reasonFor(*m_archive));
     ParallelDeflater deflater(m_compressors);
     m_written = 0;
     if (!copy(source, zip, deflater))
@@ -143,9 +150,10 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     // A backup still being written (or rewritten) would be archived as a mix of states.
     if (m_read != atOpening.size || !(SourceState(source.fileName()) == atOpening))
         return fail(QStringLiteral("备份文件在读取时发生了变化"));
+    const SystemError closing;
     if (zipCloseFileInZipRaw64(zip.getZipFile(), quint64(m_read), deflater.crc()) != ZIP_OK
         || (zip64 && !fillLocalZip64Sizes(kLocalHeaderSize + name.size() + extra.size())))
-        return fail(m_archive->errorString());
+        return fail(closing.reasonFor(*m_archive));
     return true;
 }
 
@@ -236,8 +244,9 @@ bool ArchiveWriter::writeNext(QuaZip &zip, ParallelDeflater &deflater)
     // Out of memory, or a block that did not give back its source.
     if (deflater.failed())
         return fail(QStringLiteral("压缩数据未通过校验，或内存不足"));
+    const SystemError writing;
     if (zipWriteInFileInZip(zip.getZipFile(), output.constData(), uint(output.size())) != ZIP_OK)
-        return fail(m_archive->errorString());
+        return fail(writing.reasonFor(*m_archive));
     return true;
 }
 

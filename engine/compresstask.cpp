@@ -2,6 +2,7 @@
 
 #include "archivecheck.h"
 #include "archivewriter.h"
+#include "outputlock.h"
 #include "systemlog.h"
 #include "threadpriority.h"
 #include "treewalk.h"
@@ -11,7 +12,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -87,6 +87,7 @@ bool CompressTask::startTask(const QString &sourceDir, const QString &suffix, bo
     m_stopRequested = false;
     m_abortRequested = false;
     m_outputBusy = false;
+    m_outputBusyReason.clear();
     m_outputDir = outputDir.endsWith(QLatin1Char('/')) ? outputDir : outputDir + QLatin1Char('/');
     if (!runTime.isEmpty())
         m_runTime = QTime::fromString(runTime, QStringLiteral("h:mm"));
@@ -133,14 +134,12 @@ void CompressTask::resumeFrom(const QDateTime &lastSlot)
 
 QString CompressTask::lockPath(const QString &outputDir)
 {
-    return QDir(outputDir).filePath(QStringLiteral(".halcyon.lock"));
+    return OutputLock::path(outputDir);
 }
 
 bool CompressTask::outputBusy(const QString &outputDir)
 {
-    QLockFile lock(lockPath(outputDir));
-    lock.setStaleLockTime(0);
-    return !lock.tryLock(0) && lock.error() == QLockFile::LockFailedError;
+    return OutputLock::busy(outputDir);
 }
 
 void CompressTask::run()
@@ -167,7 +166,7 @@ void CompressTask::runNow()
     runJob();
     if (m_outputBusy && !aborted()) {
         m_idle = 1;
-        emit sendOutputBusy(m_outputDir);
+        emit sendOutputBusy(m_outputDir, m_outputBusyReason);
         emit sendTaskFinished();
         return;
     }
@@ -255,25 +254,41 @@ void CompressTask::startSchedule()
 // archives then fail one by one, each with its reason.
 bool CompressTask::holdOutput()
 {
-    if (m_outputLock)
+    if (m_outputLock) {
+        m_outputLock->refresh();
         return true;
+    }
     QDir().mkpath(m_outputDir);
-    auto lock = std::make_unique<QLockFile>(lockPath(m_outputDir));
-    // Only a lock whose process is gone is stale, however long a job takes.
-    lock->setStaleLockTime(0);
-    while (!lock->tryLock(0)) {
-        if (lock->error() != QLockFile::LockFailedError)
+    auto lock = std::make_unique<OutputLock>(m_outputDir);
+    bool toldWaiting = false;
+    for (OutputLock::Outcome outcome; (outcome = lock->tryLock()) != OutputLock::Outcome::Held;) {
+        if (outcome == OutputLock::Outcome::Unavailable)
             return true;
         if (!m_unattended || m_stopRequested || aborted()) {
             m_outputBusy = true;
+            m_outputBusyReason = lock->reason();
             return false;
         }
+        if (!toldWaiting)
+            SystemLog::report(SystemLog::WaitingForLock, SystemLog::Type::Information,
+                              QStringLiteral("无人值守任务等待另一个任务结束：%1").arg(lock->reason()));
+        toldWaiting = true;
         pause();
     }
+    if (!lock->takenOver().isEmpty())
+        SystemLog::report(SystemLog::LockTakenOver, SystemLog::Type::Information,
+                          QStringLiteral("已接管输出目录的锁 %1").arg(lock->takenOver()));
     m_outputLock = std::move(lock);
     // Listed once: a directory of a thousand archives is not listed for each of them.
     m_leftovers = WholeFile::leftovers(m_outputDir);
     return true;
+}
+
+// A job that runs for hours keeps its lock fresh, so that nobody takes it for a dead one.
+void CompressTask::keepOutput()
+{
+    if (m_outputLock)
+        m_outputLock->refresh();
 }
 
 void CompressTask::pause()
@@ -300,7 +315,10 @@ void CompressTask::scanAndArchive(const QString &directory, const QString &suffi
         emit sendMessage(path);
         emit sendFailed(path, reason);
     };
-    visitor.stopped = [this] { return aborted() || m_outputBusy; };
+    visitor.stopped = [this] {
+        keepOutput();
+        return aborted() || m_outputBusy;
+    };
     TreeWalk(suffix, visitor).walk(directory);
 }
 
@@ -372,7 +390,11 @@ void CompressTask::fail(const QString &sourcePath, const QString &reason)
 
 bool CompressTask::archiveFile(QString archivePath, QString sourcePath, QString *reason)
 {
-    ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [this] { return aborted(); });
+    // Asked between the source's chunks: often enough to keep the lock fresh.
+    ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [this] {
+        keepOutput();
+        return aborted();
+    });
     m_bytesCopied = 0;
     m_archiveBytes = 0;
     const bool written = writer.write(sourcePath, archivePath, [this](qint64 read, qint64 archiveBytes) {

@@ -14,7 +14,7 @@
 #include <functional>
 #include <memory>
 
-class QLockFile;
+class OutputLock;
 
 // The one worker thread: archives every file of a tree whose name ends in a suffix,
 // each into a ZIP archive of its own, at once or every day at an "h:mm" minute.
@@ -66,8 +66,9 @@ signals:
     void sendFailed(const QString &archivePath, const QString &reason);
     // The schedule's last slot, run or passed, to be kept across restarts.
     void sendLastSlot(const QDateTime &slot);
-    // A job to run now found another job writing into its output directory; it ran nothing.
-    void sendOutputBusy(const QString &outputDir);
+    // A job to run now found another job writing into its output directory, or a lock
+    // there that it could not take over (reason says which); it ran nothing.
+    void sendOutputBusy(const QString &outputDir, const QString &reason);
     // The archive just announced by sendMessage already holds its backup as it is: nothing
     // was written. megabytes: the archive's size in MiB.
     void sendUnchanged(const QString &archivePath, double megabytes);
@@ -80,6 +81,7 @@ private:
     void runUnattended();
     void startSchedule();
     bool holdOutput();
+    void keepOutput();
     void fail(const QString &sourcePath, const QString &reason);
     void removeLeftovers();
     void pause();
@@ -105,8 +107,9 @@ private:
     QDateTime m_resumeFrom;
     DailySchedule m_schedule;
     // Held from the job's first archive to its end.
-    std::unique_ptr<QLockFile> m_outputLock;
+    std::unique_ptr<OutputLock> m_outputLock;
     bool m_outputBusy = false;
+    QString m_outputBusyReason;
     QStringList m_leftovers; // temporaries in the output directory when the lock was taken
 
     // What the job's end reports to the system's log.

@@ -20,6 +20,8 @@ enum Event {
     SlotCaughtUp = 104,
     DailyModeSwitched = 105,
     DirectoryUnreadable = 106,
+    LockTakenOver = 110,
+    WaitingForLock = 111,
 };
 
 // Queued, never waited for.

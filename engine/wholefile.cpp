@@ -1,5 +1,7 @@
 #include "wholefile.h"
 
+#include "systemerror.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -18,6 +20,8 @@
 #else
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -105,13 +109,15 @@ bool renameOverReaders(const std::wstring &from, const std::wstring &to)
 }
 
 // What Windows answers while another program has the older file open without
-// FILE_SHARE_DELETE; a read-only file gives the same answer and never gets better.
+// FILE_SHARE_DELETE; a read-only file or a directory (a link to one among them) gives the
+// same answer and never gets better.
 bool mayBeHeld(DWORD error, const std::wstring &target)
 {
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED && error != ERROR_LOCK_VIOLATION)
         return false;
     const DWORD attributes = GetFileAttributesW(target.c_str());
-    return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+    return attributes == INVALID_FILE_ATTRIBUTES
+        || !(attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
 }
 
 // Sleeps ms in slices short enough that a cancelled job ends within a fraction of a second.
@@ -126,10 +132,23 @@ bool sleepUnlessCancelled(int ms, const WholeFile::Cancelled &cancelled)
 }
 #endif
 
+// The entry itself is a link (a reparse point on Windows), whatever it points to.
+bool isLink(const QString &path)
+{
+#ifdef Q_OS_WIN
+    const DWORD attributes = GetFileAttributesW(nativePath(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+#else
+    struct stat status;
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISLNK(status.st_mode);
+#endif
+}
+
 } // namespace
 
-WholeFile::WholeFile(const QString &finalPath)
-    : m_finalPath(resolveLinks(finalPath))
+WholeFile::WholeFile(const QString &finalPath, Links links)
+    : m_links(links)
+    , m_finalPath(links == Links::Followed ? resolveLinks(finalPath) : finalPath)
 {
 }
 
@@ -141,32 +160,74 @@ WholeFile::~WholeFile()
 bool WholeFile::open()
 {
     m_error.clear();
+    if (!checkFinal() || !createTemporary())
+        return false;
+    // Readers of the older file keep reading the new one.
+    const QFileInfo existing(m_finalPath);
+    if (m_links == Links::Followed && existing.exists())
+        m_file.setPermissions(existing.permissions());
+    return true;
+}
+
+bool WholeFile::checkFinal()
+{
+    // A link is replaced itself, whatever it points to.
+    if (m_links == Links::Replaced && isLink(m_finalPath))
+        return true;
     const QFileInfo existing(m_finalPath);
     if (existing.isDir())
         return fail(qt_error_string(kNameIsDirectory));
     if (existing.exists() && !existing.isWritable())
         return fail(qt_error_string(kReadOnly));
-    if (!createTemporary())
-        return false;
-    // Readers of the older file keep reading the new one.
-    if (existing.exists())
-        m_file.setPermissions(existing.permissions());
     return true;
 }
 
 bool WholeFile::createTemporary()
 {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        m_file.setFileName(m_finalPath + randomSuffix());
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        m_temporaryPath = m_finalPath + randomSuffix();
+        if (openNewTemporary())
             return true;
         // Anything but a name already taken will not get better with another name.
-        if (!QFileInfo::exists(m_file.fileName()))
+        if (!QFileInfo::exists(m_temporaryPath) && !isLink(m_temporaryPath))
             break;
     }
-    fail(m_file.errorString());
-    m_file.setFileName(QString());
+    m_temporaryPath.clear();
     return false;
+}
+
+// Never through a link at the name, which O_EXCL refuses; readable by its owner alone until
+// its permissions are set.
+bool WholeFile::openNewTemporary()
+{
+#ifndef Q_OS_WIN
+    if (m_links == Links::Replaced) {
+        const int fd = ::open(QFile::encodeName(m_temporaryPath).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return fail(qt_error_string(errno));
+        if (m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+            return true;
+        ::close(fd);
+        ::unlink(QFile::encodeName(m_temporaryPath).constData());
+        return fail(m_file.errorString());
+    }
+#endif
+    m_file.setFileName(m_temporaryPath);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || fail(m_file.errorString());
+}
+
+bool WholeFile::setPermissionsOf(const QFileDevice &source)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(source);
+    return true;
+#else
+    struct stat status;
+    if (::fstat(source.handle(), &status) != 0 || ::fchmod(m_file.handle(), status.st_mode & 0777) != 0)
+        return fail(qt_error_string(errno));
+    return true;
+#endif
 }
 
 bool WholeFile::commit(const Cancelled &cancelled)
@@ -177,25 +238,26 @@ bool WholeFile::commit(const Cancelled &cancelled)
         discard();
         return false;
     }
-    m_file.setFileName(QString());
+    m_temporaryPath.clear();
     return true;
 }
 
 void WholeFile::discard()
 {
-    if (m_file.fileName().isEmpty())
+    if (m_temporaryPath.isEmpty())
         return;
     m_file.close();
-    m_file.remove();
-    m_file.setFileName(QString());
+    QFile::remove(m_temporaryPath);
+    m_temporaryPath.clear();
 }
 
 // Errors that only show here (a network share, a failing disk at write-back) would
 // otherwise put an archive in place that the disk never kept.
 bool WholeFile::syncAndClose()
 {
+    const SystemError flushing;
     if (!m_file.flush())
-        return fail(m_file.errorString());
+        return fail(flushing.reasonFor(m_file));
 #if defined(Q_OS_WIN)
     const bool synced = ::_commit(m_file.handle()) == 0;
 #elif defined(Q_OS_LINUX)
@@ -218,7 +280,7 @@ bool WholeFile::fail(const QString &reason)
 bool WholeFile::replaceFinal(const Cancelled &cancelled)
 {
 #ifdef Q_OS_WIN
-    const std::wstring from = nativePath(m_file.fileName());
+    const std::wstring from = nativePath(m_temporaryPath);
     const std::wstring to = nativePath(m_finalPath);
     QElapsedTimer waited;
     waited.start();
@@ -235,7 +297,8 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
     }
 #else
     Q_UNUSED(cancelled);
-    return ::rename(QFile::encodeName(m_file.fileName()).constData(),
+    // A link at the final name is replaced itself.
+    return ::rename(QFile::encodeName(m_temporaryPath).constData(),
                     QFile::encodeName(m_finalPath).constData())
         == 0
         || fail(qt_error_string());
@@ -257,7 +320,7 @@ QStringList WholeFile::leftovers(const QString &directory)
 bool WholeFile::isTemporaryOf(const QString &temporaryPath, const QString &finalPath)
 {
     const QString name = QFileInfo(temporaryPath).fileName();
-    const QString prefix = QFileInfo(resolveLinks(finalPath)).fileName() + QLatin1String(kTemporaryTag);
+    const QString prefix = QFileInfo(finalPath).fileName() + QLatin1String(kTemporaryTag);
     const QStringRef random = name.midRef(prefix.size(), kRandomLength);
     return name.size() == prefix.size() + kRandomLength + int(qstrlen(kTemporaryEnd)) && name.startsWith(prefix)
         && name.endsWith(QLatin1String(kTemporaryEnd))

@@ -20,7 +20,17 @@ public:
     // Asked while the replacement waits for another program to let go of the older file.
     using Cancelled = std::function<bool()>;
 
-    explicit WholeFile(const QString &finalPath);
+    // What a link at the final name means.
+    enum class Links {
+        // The operator's own file: replaced at the link's target, which keeps its permissions.
+        Followed,
+        // A file in a directory that other accounts may write: created and replaced as that
+        // directory's entry, so a link there is replaced itself, and its target never
+        // opened. The temporary file is made readable by its owner alone (POSIX).
+        Replaced,
+    };
+
+    explicit WholeFile(const QString &finalPath, Links links = Links::Followed);
     // Discards the temporary file unless it was committed.
     ~WholeFile();
     WholeFile(const WholeFile &) = delete;
@@ -31,6 +41,9 @@ public:
     // Why open or commit failed, in the system's own words.
     QString errorString() const { return m_error; }
     QFile &device() { return m_file; }
+    // Gives the open file source's permission bits (POSIX), so that it is no more readable
+    // than source; on Windows the directory's ACL decides.
+    bool setPermissionsOf(const QFileDevice &source);
     // Flushes, syncs, closes and puts the file in place; false on any failure, after which
     // the temporary file is gone and the older file untouched.
     bool commit(const Cancelled &cancelled = {});
@@ -46,12 +59,16 @@ public:
     static bool isTemporaryOf(const QString &temporaryPath, const QString &finalPath);
 
 private:
+    bool checkFinal();
     bool createTemporary();
+    bool openNewTemporary();
     bool syncAndClose();
     bool replaceFinal(const Cancelled &cancelled);
     bool fail(const QString &reason);
 
+    const Links m_links;
     QString m_finalPath;
+    QString m_temporaryPath;
     QFile m_file;
     QString m_error;
 };

@@ -1,8 +1,16 @@
 #include <QDir>
 #include <QLockFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 #include "commandline.h"
 #include "compresstask.h"
@@ -80,6 +88,21 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("no .bak file") << "no backups" << run << 2 << QStringList();
     QTest::newRow("another job writes there") << "locked" << run << 3 << QStringList();
     QTest::newRow("a killed job's lock") << "stale lock" << run << 0 << QStringList{"out/a.rar ok", "out/b.rar ok"};
+    // What another account with the right to write the output directory may leave there.
+    const QStringList both{"out/a.rar ok", "out/b.rar ok"};
+    QTest::newRow("another host's live lock") << "lock:1\nhalcyon\nother-host\n:0" << run << 3 << QStringList();
+    QTest::newRow("another host's lock, 11 minutes old") << "lock:1\nhalcyon\nother-host\n:660" << run << 0 << both;
+    QTest::newRow("an empty lock") << "lock::0" << run << 0 << both;
+    QTest::newRow("a garbage lock") << "lock:-1 halcyon\n\n:0" << run << 0 << both;
+#ifdef Q_OS_UNIX
+    QTest::newRow("a FIFO as the lock") << "FIFO lock" << run << 0 << both;
+    QTest::newRow("a link to /dev/zero as the lock") << "link lock:/dev/zero" << run << 0 << both;
+    QTest::newRow("a dangling link as the lock") << "link lock:gone" << run << 0 << both;
+    QTest::newRow("a directory as the lock") << "directory lock" << run << 0 << both;
+    QTest::newRow("a full directory as the lock") << "full directory lock" << run << 3 << QStringList();
+    QTest::newRow("links at the archives' names") << "links" << run << 0 << both;
+    QTest::newRow("backups for their owner alone") << "private backups" << run << 0 << both;
+#endif
     QTest::newRow("an unknown option") << "" << QStringList{"--run", "--no-such-option"} << 64 << QStringList();
     QTest::newRow("an unknown option, no --run") << "" << QStringList{"--rum"} << 64 << QStringList();
     QTest::newRow("--help") << "" << QStringList{"--help"} << 0 << CommandLine::usage().split('\n', Qt::SkipEmptyParts);
@@ -91,6 +114,8 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
                                                 << QStringList{"out/a.rar ok", "src/locked 压缩失败: ", "out/b.rar ok"};
     QTest::newRow("out of memory") << "little memory" << run << 1 << QStringList();
+    QTest::newRow("a full disk") << "full disk" << run << 1
+                                 << QStringList{"out/a.rar 压缩失败: " + qt_error_string(ENOSPC), "out/b.rar ok"};
 #endif
 }
 
@@ -105,6 +130,12 @@ void HeadlessJobTest::exitCodes()
     QVERIFY(dir.isValid());
     const QString src = dir.filePath("src"), out = dir.filePath("out");
     QVERIFY(QDir().mkpath(src + "/sub") && QDir().mkpath(out));
+    if (setup == "full disk" && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", out}) != 0)
+        QSKIP("mounting a tmpfs is not permitted here");
+    auto unmount = qScopeGuard([&] {
+        if (setup == "full disk")
+            QProcess::execute("umount", {out});
+    });
     if (setup != "no backups") {
         writeFile(src + "/a.bak", patterned(100000));
         writeFile(src + "/sub/b.BAK", "b");
@@ -116,6 +147,39 @@ void HeadlessJobTest::exitCodes()
         writeFile(dir.filePath("filepath.ini"), QByteArray(64 * 1024 + 1, 'a'));
     if (setup == "b.rar taken")
         QVERIFY(QDir().mkpath(out + "/b.rar"));
+    const QString elsewhere = dir.filePath("elsewhere"), lock = CompressTask::lockPath(out);
+    QVERIFY(QDir().mkpath(elsewhere + "/private"));
+    writeFile(elsewhere + "/file", "someone's file");
+    if (setup == "links") {
+        QVERIFY(QFile::link(elsewhere + "/file", out + "/a.rar"));
+        QVERIFY(QFile::link(elsewhere + "/new", out + "/b.rar"));
+    }
+    if (setup == "private backups") {
+        writeFile(elsewhere + "/private/key", "a key");
+        QVERIFY(QFile::setPermissions(elsewhere + "/private/key", QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(src + "/a.bak", QFile::ReadOwner));
+        QVERIFY(QFile::remove(src + "/sub/b.BAK") && QFile::link(elsewhere + "/private/key", src + "/sub/b.BAK"));
+    }
+    if (setup == "full disk") {
+        QByteArray random(3 << 20, Qt::Uninitialized);
+        QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+        writeFile(src + "/a.bak", random);
+    }
+    if (setup.startsWith("lock:")) {
+        writeFile(lock, setup.section(':', 1, 1).toUtf8());
+        QFile file(lock);
+        QVERIFY(file.open(QIODevice::ReadWrite)
+                && file.setFileTime(QDateTime::currentDateTime().addSecs(-setup.section(':', 2).toInt()),
+                                    QFileDevice::FileModificationTime));
+    }
+#ifdef Q_OS_UNIX
+    if (setup == "FIFO lock")
+        QVERIFY(::mkfifo(QFile::encodeName(lock).constData(), 0600) == 0);
+    if (setup.startsWith("link lock:"))
+        QVERIFY(QFile::link(setup.section(':', 1), lock));
+#endif
+    if (setup.endsWith("directory lock"))
+        QVERIFY(QDir().mkpath(lock + (setup.startsWith("full") ? "/inside" : "")));
     // Left by a killed job beside an operator's own file; and, while another job runs, kept.
     for (const char *name : {"a.rar.halcyon-Xy12Zw.tmp", "a.rar.backup"})
         writeFile(out + "/" + name, "x");
@@ -149,6 +213,8 @@ void HeadlessJobTest::exitCodes()
     // UTF-8 into a pipe, whatever the system's code page: a failed line's words show that.
     QString printed = QString::fromUtf8(program.readAllStandardOutput());
     const QString errors = QString::fromUtf8(program.readAllStandardError());
+    if (setup == "full directory lock")
+        QVERIFY(errors.contains(qt_error_string(ENOTEMPTY)));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QCOMPARE(program.exitCode(), exitCode);
     if (setup == "large path file")
@@ -169,6 +235,15 @@ void HeadlessJobTest::exitCodes()
         && !arguments.contains("--version");
     QCOMPARE(QFileInfo::exists(out + "/a.rar.halcyon-Xy12Zw.tmp"), !jobRan);
     QVERIFY(QFileInfo::exists(out + "/a.rar.backup"));
+    // Nothing outside the output directory was written, and no archive is more readable
+    // than its backup.
+    QCOMPARE(readFile(elsewhere + "/file"), QByteArray("someone's file"));
+    QCOMPARE(QDir(elsewhere).entryList(QDir::Files), QStringList{"file"});
+    for (const QString &name : {QString("a.rar"), QString("b.rar")}) {
+        const QString backup = src + (name == "a.rar" ? "/a.bak" : "/sub/b.BAK");
+        if (exitCode < 2 && lines.contains("out/" + name + " ok"))
+            QCOMPARE(QFileInfo(out + "/" + name).permissions(), QFileInfo(backup).permissions());
+    }
 }
 
 QTEST_GUILESS_MAIN(HeadlessJobTest)

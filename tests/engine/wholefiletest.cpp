@@ -27,6 +27,12 @@ void WholeFileTest::commit_data()
     QTest::newRow("no older file") << "" << -1 << true;
     QTest::newRow("older file") << "file" << -1 << true;
     QTest::newRow("a directory in the way") << "directory" << -1 << false;
+#ifdef Q_OS_UNIX
+    // Another account's link under an archive's name, and the operator's own link.
+    QTest::newRow("a link to a file elsewhere") << "link" << -1 << true;
+    QTest::newRow("a dangling link") << "dangling link" << -1 << true;
+    QTest::newRow("a link, followed") << "followed link" << -1 << true;
+#endif
 #ifdef Q_OS_WIN
     // What a virus scanner or a backup agent does to the older archive.
     QTest::newRow("older file held for a second") << "held" << -1 << true;
@@ -40,11 +46,15 @@ void WholeFileTest::commit()
     QFETCH(QString, older);
     QFETCH(int, cancelAfterMs);
     QFETCH(bool, replaced);
-    QTemporaryDir dir;
-    const QString path = dir.filePath("a.rar");
+    QTemporaryDir dir, elsewhere;
+    const QString path = dir.filePath("a.rar"), target = elsewhere.filePath("target");
+    if (older.endsWith("link"))
+        QVERIFY(QFile::link(target, path));
+    if (older == "link" || older == "followed link")
+        writeFile(target, "target");
     if (older == "directory")
         QVERIFY(QDir().mkpath(path));
-    else if (!older.isEmpty())
+    else if (!older.isEmpty() && !older.endsWith("link"))
         writeFile(path, "older");
     if (older == "read-only")
         QVERIFY(QFile::setPermissions(path, QFile::ReadOwner));
@@ -61,7 +71,7 @@ void WholeFileTest::commit()
         held.acquire();
     QElapsedTimer timer;
     timer.start();
-    WholeFile file(path);
+    WholeFile file(path, older == "followed link" ? WholeFile::Links::Followed : WholeFile::Links::Replaced);
     const bool committed = file.open() && file.device().write("newer") == 5
         && file.commit([&] { return cancelAfterMs >= 0 && timer.elapsed() > cancelAfterMs; });
     const qint64 took = timer.elapsed();
@@ -74,6 +84,12 @@ void WholeFileTest::commit()
              QStringList{"a.rar"});
     if (older != "directory")
         QCOMPARE(readFile(path), QByteArray(replaced ? "newer" : "older"));
+    if (older.endsWith("link")) {
+        QCOMPARE(QFileInfo(path).isSymLink(), older == "followed link");
+        QCOMPARE(QFileInfo::exists(target), older != "dangling link");
+    }
+    if (older == "link")
+        QCOMPARE(readFile(target), QByteArray("target"));
 }
 
 QTEST_GUILESS_MAIN(WholeFileTest)
