@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "commandline.h"
+#include "filenamecodec.h"
 #include "headlessjob.h"
 #include "stylesheet.h"
 #include "systemlog.h"
@@ -48,6 +49,8 @@ int runWithoutWindow(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // Before anything reads a name: the arguments, the paths, the directories.
+    FileNameCodec::install();
     if (CommandLine::wantsRun(argc, argv))
         return runWithoutWindow(argc, argv);
 
