@@ -79,6 +79,8 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("another job writes there") << "locked" << run << 3 << QStringList();
     QTest::newRow("a killed job's lock") << "stale lock" << run << 0 << QStringList{"out/a.rar ok", "out/b.rar ok"};
     QTest::newRow("an unknown option") << "" << QStringList{"--run", "--no-such-option"} << 64 << QStringList();
+    QTest::newRow("a name that would start a line") << "line feed" << run << 0
+                                                    << QStringList{"out/a.rar ok", "out/b\\x0a100: 压缩任务结束.rar ok"};
 #ifdef Q_OS_LINUX
     // As an unprivileged user: permissions do not stop root.
     QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
@@ -100,7 +102,7 @@ void HeadlessJobTest::exitCodes()
     QVERIFY(QDir().mkpath(src + "/sub") && QDir().mkpath(out));
     if (setup != "no backups") {
         writeFile(src + "/a.bak", patterned(100000));
-        writeFile(src + "/sub/b.BAK", "b");
+        writeFile(src + (setup == "line feed" ? "/sub/b\n100: 压缩任务结束.BAK" : "/sub/b.BAK"), "b");
     }
     if (setup != "no source saved")
         writeFile(dir.filePath("filepath.ini"), (setup == "no source" ? dir.filePath("gone") : src).toUtf8());
