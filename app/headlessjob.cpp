@@ -3,6 +3,7 @@
 #include "compresstask.h"
 #include "messages.h"
 #include "pathfile.h"
+#include "printablename.h"
 #include "systemlog.h"
 
 #include <cstdio>
@@ -61,6 +62,7 @@ int HeadlessJob::exec()
     return m_failed > 0 ? SomeFailed : AllArchived;
 }
 
+// A name may hold a line feed: one archive, one line all the same.
 // Called on the job's thread, which is the only one writing here meanwhile.
 void HeadlessJob::connectTo(CompressTask &task)
 {
@@ -77,7 +79,7 @@ void HeadlessJob::connectTo(CompressTask &task)
         m_archiveUnchanged = true;
     }, direct);
     QObject::connect(&task, &CompressTask::sendNoDirMessage, &task, [this](const QString &directory) {
-        m_err << Messages::noDirectory(directory) << Qt::endl;
+        m_err << PrintableName::text(Messages::noDirectory(directory)) << Qt::endl;
     }, direct);
     QObject::connect(&task, &CompressTask::sendNotFoundMessage, &task, [this] {
         m_err << QString(Messages::nothingFound()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
@@ -85,7 +87,7 @@ void HeadlessJob::connectTo(CompressTask &task)
     }, direct);
     QObject::connect(&task, &CompressTask::sendOutputBusy, &task, [this](const QString &directory,
                                                                          const QString &reason) {
-        m_err << directory << ' ' << Messages::workerBusy() << reason << Qt::endl;
+        m_err << PrintableName::text(directory) << ' ' << Messages::workerBusy() << reason << Qt::endl;
         m_busy = true;
     }, direct);
 }
@@ -94,10 +96,11 @@ void HeadlessJob::endArchive()
 {
     if (m_archive.isEmpty())
         return;
+    const QString archive = PrintableName::text(m_archive);
     if (m_archiveFailed)
-        m_out << m_archive << ' ' << Messages::archiveFailed() << ": " << m_reason << Qt::endl;
+        m_out << archive << ' ' << Messages::archiveFailed() << ": " << PrintableName::text(m_reason) << Qt::endl;
     else
-        m_out << m_archive << (m_archiveUnchanged ? " unchanged" : " ok") << Qt::endl;
+        m_out << archive << (m_archiveUnchanged ? " unchanged" : " ok") << Qt::endl;
     m_failed += m_archiveFailed ? 1 : 0;
     m_archive.clear();
     m_archiveFailed = false;

@@ -5,6 +5,7 @@
 
 #include "commandline.h"
 #include "consoleoutput.h"
+#include "filenamecodec.h"
 #include "headlessjob.h"
 #include "stylesheet.h"
 #include "systemlog.h"
@@ -46,6 +47,8 @@ int runWithoutWindow(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // Before anything reads a name: the arguments, the paths, the directories.
+    FileNameCodec::install();
     // Before any application object: a server with no display still gets its answer.
     CommandLine commandLine;
     const bool understood = commandLine.parse(CommandLine::arguments(argc, argv));

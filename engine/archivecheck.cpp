@@ -1,5 +1,7 @@
 #include "archivecheck.h"
 
+#include "filenamecodec.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,6 +39,14 @@ constexpr int kNtfsTimesSize = 24;
 constexpr quint16 kDescriptorFlag = 0x0008;
 constexpr quint16 kUtf8Flag = 0x0800;
 constexpr quint16 kDeflate = 8;
+// What the writer puts into the version fields: "made by" ZIP 3.0 on Unix (QuaZip's code on
+// every system) and "needed" 2.0; minizip's own 4.5 in both for an entry past 4 GiB, and in
+// the ZIP64 end record. The local header needs 6.3 for a name flagged as UTF-8, else 4.5 with
+// a ZIP64 block, else 2.0.
+constexpr quint16 kMadeBy = 0x031E;
+constexpr quint16 kNeeded = 20;
+constexpr quint16 kZip64Version = 45;
+constexpr quint16 kUtf8Needed = 63;
 constexpr quint16 kNo16 = 0xFFFF;
 constexpr quint32 kNo32 = 0xFFFFFFFF;
 constexpr qint64 kTicksPerSecond = 10000000;
@@ -69,6 +79,7 @@ struct Directory
 // The entry as one of its headers describes it.
 struct Header
 {
+    quint16 versionNeeded = 0;
     quint16 flags = 0;
     quint16 method = 0;
     quint32 dosTime = 0;
@@ -98,14 +109,15 @@ bool readAt(QFile &file, qint64 at, qint64 size, QByteArray &bytes)
     return bytes.size() == size;
 }
 
-// The blocks of an extra field by tag; false when one runs past the field or comes twice.
+// The blocks of an extra field by tag; false when one runs past the field, comes twice or is
+// neither of the two the writer writes.
 bool splitExtra(const QByteArray &extra, QMap<quint16, QByteArray> &blocks)
 {
     int at = 0;
     while (at + 4 <= extra.size()) {
         const quint16 tag = u16(extra, at);
         const int size = u16(extra, at + 2);
-        if (at + 4 + size > extra.size() || blocks.contains(tag))
+        if (at + 4 + size > extra.size() || blocks.contains(tag) || (tag != kZip64Tag && tag != kNtfsTag))
             return false;
         blocks.insert(tag, extra.mid(at + 4, size));
         at += 4 + size;
@@ -113,23 +125,17 @@ bool splitExtra(const QByteArray &extra, QMap<quint16, QByteArray> &blocks)
     return at == extra.size();
 }
 
-// The modification time of an NTFS block (after 4 reserved bytes, tagged attributes);
-// -1 when it has none.
+// The modification time of an NTFS block exactly as the writer makes it (4 reserved bytes,
+// then the one attribute of three equal times); -1 for any other.
 qint64 ntfsModified(const QByteArray &block)
 {
-    int at = 4;
-    while (at + 4 <= block.size()) {
-        const quint16 tag = u16(block, at);
-        const int size = u16(block, at + 2);
-        if (at + 4 + size > block.size())
-            return -1;
-        if (tag == kNtfsTimesTag && size == kNtfsTimesSize) {
-            const quint64 time = u64(block, at + 4);
-            return time <= quint64(std::numeric_limits<qint64>::max()) ? qint64(time) : -1;
-        }
-        at += 4 + size;
-    }
-    return -1;
+    if (block.size() != 8 + kNtfsTimesSize)
+        return -1;
+    const quint64 time = u64(block, 8);
+    if (time > quint64(std::numeric_limits<qint64>::max())
+        || block != ArchiveCheck::ntfsTimeField(qint64(time)).mid(4))
+        return -1;
+    return qint64(time);
 }
 
 // Name and extra field stand after the fixed part of either header.
@@ -142,12 +148,13 @@ bool readNameAndExtra(const QByteArray &bytes, int at, int nameSize, int extraSi
     header.hasZip64 = blocks.contains(kZip64Tag);
     header.zip64 = blocks.value(kZip64Tag);
     header.modified = blocks.contains(kNtfsTag) ? ntfsModified(blocks.value(kNtfsTag)) : -1;
-    return true;
+    return !blocks.contains(kNtfsTag) || header.modified >= 0;
 }
 
 // The fields both headers have; the central header's stand 2 bytes further on.
 void readShared(const QByteArray &bytes, int shift, Header &header)
 {
+    header.versionNeeded = u16(bytes, shift + 4);
     header.flags = u16(bytes, shift + 6);
     header.method = u16(bytes, shift + 8);
     header.dosTime = u32(bytes, shift + 10);
@@ -156,15 +163,21 @@ void readShared(const QByteArray &bytes, int shift, Header &header)
     header.size = u32(bytes, shift + 22);
 }
 
-// A local header's ZIP64 block holds both sizes whenever either does not fit.
+// A local header's ZIP64 block holds both sizes, always; a size that fits stands in the
+// fixed part as well, and the two must agree.
 bool readLocalZip64(Header &header)
 {
-    if (header.size != kNo32 && header.compressedSize != kNo32)
-        return true;
-    if (header.zip64.size() < 16)
+    if (!header.hasZip64)
+        return header.size != kNo32 && header.compressedSize != kNo32;
+    if (header.zip64.size() != 16)
         return false;
-    header.size = u64(header.zip64, 0);
-    header.compressedSize = u64(header.zip64, 8);
+    const quint64 size = u64(header.zip64, 0);
+    const quint64 compressedSize = u64(header.zip64, 8);
+    if ((header.size != kNo32 && header.size != size)
+        || (header.compressedSize != kNo32 && header.compressedSize != compressedSize))
+        return false;
+    header.size = size;
+    header.compressedSize = compressedSize;
     return true;
 }
 
@@ -180,7 +193,26 @@ bool readCentralZip64(Header &header)
         *value = u64(header.zip64, at);
         at += 8;
     }
-    return true;
+    // Not a byte more, and no block where nothing needs it.
+    return at == header.zip64.size() && header.hasZip64 == (at > 0);
+}
+
+// The versions and attributes the writer gives the central header: an entry that needed the
+// ZIP64 block there gets minizip's own.
+bool centralAsWritten(const QByteArray &bytes, const Header &header)
+{
+    const bool large = header.hasZip64;
+    return u16(bytes, 4) == (large ? kZip64Version : kMadeBy)
+        && header.versionNeeded == (large ? kZip64Version : kNeeded) && u16(bytes, 36) == 0;
+}
+
+// The local header's version follows its name's flag; the flags are the data descriptor's
+// and the name's, nothing else (no encryption, no other Deflate option, no patch data).
+bool localAsWritten(const Header &local)
+{
+    const quint16 flags = local.flags & ~kUtf8Flag;
+    const quint16 needed = (local.flags & kUtf8Flag) ? kUtf8Needed : local.hasZip64 ? kZip64Version : kNeeded;
+    return flags == kDescriptorFlag && local.versionNeeded == needed && local.method == kDeflate;
 }
 
 QString readCentral(const QByteArray &bytes, Header &header)
@@ -194,10 +226,14 @@ QString readCentral(const QByteArray &bytes, Header &header)
         return QStringLiteral("the central directory holds more than one entry");
     if (u16(bytes, 34) != 0)
         return QStringLiteral("the entry starts on another disk");
+    if (commentSize != 0)
+        return QStringLiteral("an entry comment, which this program never writes");
     readShared(bytes, 2, header);
     header.localOffset = u32(bytes, 42);
     if (!readNameAndExtra(bytes, kCentralSize, nameSize, extraSize, header) || !readCentralZip64(header))
         return QStringLiteral("a broken extra field in the central header");
+    if (!centralAsWritten(bytes, header))
+        return QStringLiteral("versions or attributes this program never writes");
     return QString();
 }
 
@@ -226,8 +262,8 @@ QString readZip64EndRecords(const QByteArray &tail, qint64 length, Directory &di
     if (u32(tail, locator + 4) != 0 || u32(tail, locator + 16) != 1
         || u64(tail, locator + 8) != quint64(length - tail.size()))
         return QStringLiteral("the ZIP64 locator points elsewhere");
-    if (u32(tail, 0) != kZip64EndSignature || u64(tail, 4) != kZip64EndRecordSize || u32(tail, 16) != 0
-        || u32(tail, 20) != 0 || u64(tail, 24) != u64(tail, 32))
+    if (u32(tail, 0) != kZip64EndSignature || u64(tail, 4) != kZip64EndRecordSize || u16(tail, 12) != kZip64Version
+        || u16(tail, 14) != kZip64Version || u32(tail, 16) != 0 || u32(tail, 20) != 0 || u64(tail, 24) != u64(tail, 32))
         return QStringLiteral("a broken ZIP64 end record");
     directory.entries = u64(tail, 32);
     directory.size = u64(tail, 40);
@@ -262,15 +298,17 @@ QString readEndRecords(const QByteArray &tail, qint64 length, Directory &directo
     return QString();
 }
 
-// The data descriptor after the entry's data, its signature optional; its sizes take 8
-// bytes where the local header has a ZIP64 block.
+// The data descriptor after the entry's data, with its signature as the writer writes it;
+// its sizes take 8 bytes where the local header has a ZIP64 block.
 QString readDescriptor(QFile &file, qint64 at, const Header &local, qint64 &descriptorSize)
 {
     const int sizesSize = local.hasZip64 ? 16 : 8;
     QByteArray bytes;
     if (!readAt(file, at, 4, bytes))
         return QStringLiteral("the data descriptor is cut short");
-    const int shift = u32(bytes, 0) == kDescriptorSignature ? 4 : 0;
+    if (u32(bytes, 0) != kDescriptorSignature)
+        return QStringLiteral("no data descriptor after the data");
+    const int shift = 4;
     descriptorSize = shift + 4 + sizesSize;
     if (!readAt(file, at, descriptorSize, bytes))
         return QStringLiteral("the data descriptor is cut short");
@@ -295,6 +333,7 @@ qint64 fromUnixTime(qint64 seconds, long nanoseconds)
 
 ArchiveCheck::ArchiveCheck(const QString &archivePath)
 {
+    FileNameCodec::install();
     // Opening a FIFO for reading would wait for a writer; the archive replaces it anyway,
     // and a link, another account's perhaps, too.
     const QFileInfo info(archivePath);
@@ -314,8 +353,9 @@ ArchiveCheck::ArchiveCheck(const QString &archivePath)
 bool ArchiveCheck::holds(const QString &sourcePath) const
 {
     const QFileInfo source(sourcePath);
-    return isWhole() && m_entry.method == kDeflate && m_entry.modified >= 0
-        && m_entry.name == source.fileName() && m_entry.size == quint64(source.size())
+    const QByteArray name = FileNameCodec::entryName(source.fileName());
+    return isWhole() && m_entry.method == kDeflate && m_entry.modified >= 0 && m_entry.rawName == name
+        && m_entry.utf8Name == FileNameCodec::isUtf8Name(name) && m_entry.size == quint64(source.size())
         && m_entry.modified == exactModificationTime(sourcePath);
 }
 
@@ -388,22 +428,23 @@ bool ArchiveCheck::read(QFile &file)
         return fail(problem);
     if (central.localOffset != 0 || !local.agreesWith(central))
         return fail(QStringLiteral("the central directory and the local header disagree"));
+    if (!localAsWritten(local))
+        return fail(QStringLiteral("flags, versions or a method this program never writes"));
 
     // Data, then the descriptor if any, fill the file up to the central directory.
     if (central.compressedSize > quint64(length))
         return fail(QStringLiteral("the entry's data run past the file's end"));
     const qint64 dataEnd = qint64(local.dataOffset + central.compressedSize);
     qint64 descriptorSize = 0;
-    if (local.flags & kDescriptorFlag) {
-        problem = readDescriptor(file, dataEnd, local, descriptorSize);
-        if (!problem.isEmpty())
-            return fail(problem);
-    }
+    problem = readDescriptor(file, dataEnd, local, descriptorSize);
+    if (!problem.isEmpty())
+        return fail(problem);
     if (quint64(dataEnd + descriptorSize) != directory.offset)
         return fail(QStringLiteral("the file is not as long as its headers say"));
 
-    m_entry.name = (central.flags & kUtf8Flag) ? QString::fromUtf8(central.name)
-                                               : QString::fromLocal8Bit(central.name);
+    m_entry.rawName = central.name;
+    m_entry.utf8Name = central.flags & kUtf8Flag;
+    m_entry.name = m_entry.utf8Name ? QString::fromUtf8(central.name) : QFile::decodeName(central.name);
     m_entry.method = central.method;
     m_entry.size = central.size;
     m_entry.modified = central.modified;

@@ -9,7 +9,9 @@ class QFile;
 // Tells from an archive's headers alone (a few KB read, nothing inflated) whether it still
 // holds its backup as the backup is now, so that the job can leave it as it is. Only a whole
 // single-entry archive counts: its central directory and local header agree, and the file
-// is exactly as long as they say. Whatever its headers claim, reads stay small.
+// is exactly as long as they say, and nothing in them is what this program's writer never
+// writes (another flag, version, method or extra field). Whatever its headers claim, reads
+// stay small.
 //
 // Exact times count 100-ns intervals since 1601-01-01 UTC, as NTFS keeps them.
 class ArchiveCheck
@@ -19,6 +21,8 @@ public:
     struct Entry
     {
         QString name;
+        QByteArray rawName; // as stored
+        bool utf8Name = false; // stored with the UTF-8 flag
         quint16 method = 0;
         quint64 size = 0;     // uncompressed
         qint64 modified = -1; // the source's exact modification time; -1: none recorded
@@ -33,7 +37,8 @@ public:
     qint64 archiveSize() const { return m_archiveSize; }
 
     // True when the archive is whole and its one Deflate entry is sourcePath as it is now:
-    // its bare name, its size and its exact modification time.
+    // its bare name (the same bytes, flagged as UTF-8 exactly where they are), its size and
+    // its exact modification time.
     bool holds(const QString &sourcePath) const;
 
     // The last modification of path as exactly as its file system keeps it (to 100 ns);

@@ -1,6 +1,7 @@
 #include "archivewriter.h"
 
 #include "archivecheck.h"
+#include "filenamecodec.h"
 #include "paralleldeflater.h"
 #include "systemerror.h"
 #include "wholefile.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
 #include <QtEndian>
 
 #include <algorithm>
@@ -30,11 +30,6 @@ constexpr qint64 kZip64Threshold = 0xFFFFFFFFLL;
 constexpr uLong kVersionMadeBy = 0x1E;
 // The fixed part of a local header; the entry's is the archive's first.
 constexpr qint64 kLocalHeaderSize = 30;
-
-bool isAscii(const QString &text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
-}
 
 // The most that the deflater's blocks can make of size bytes, joined.
 qint64 deflateBound(qint64 size)
@@ -83,6 +78,7 @@ ArchiveWriter::ArchiveWriter(int compressors, Cancelled cancelled)
     : m_compressors(compressors)
     , m_cancelled(std::move(cancelled))
 {
+    FileNameCodec::install();
 }
 
 int ArchiveWriter::defaultCompressors()
@@ -106,7 +102,7 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
 
     QuaZip zip(&file.device());
     zip.setAutoClose(false);
-    zip.setUtf8Enabled(!isAscii(QFileInfo(sourcePath).fileName()));
+    zip.setUtf8Enabled(FileNameCodec::isUtf8Name(FileNameCodec::entryName(QFileInfo(sourcePath).fileName())));
     const SystemError opening;
     if (!zip.open(QuaZip::mdCreate))
         return fail(opening.reasonFor(file.device()));
@@ -136,8 +132,8 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     // deflates past it.
     const bool zip64 = deflateBound(atOpening.size) >= kZip64Threshold;
     const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
-    const QByteArray name = zip.isUtf8Enabled() ? info.name.toUtf8()
-                                                : zip.getFileNameCodec()->fromUnicode(info.name);
+    // The name's own bytes, whatever they are.
+    const QByteArray name = FileNameCodec::entryName(info.name);
     const QByteArray extra =
         atOpening.exactModified >= 0 ? ArchiveCheck::ntfsTimeField(atOpening.exactModified) : QByteArray();
     const SystemError opening;

@@ -3,6 +3,7 @@
 #include "archivecheck.h"
 #include "archivewriter.h"
 #include "outputlock.h"
+#include "filenamecodec.h"
 #include "systemlog.h"
 #include "threadpriority.h"
 #include "treewalk.h"
@@ -64,6 +65,7 @@ CompressTask::CompressTask(QObject *parent)
     : QThread(parent)
     , m_clock([] { return QDateTime::currentDateTime(); })
 {
+    FileNameCodec::install();
 }
 
 CompressTask::~CompressTask()

@@ -1,5 +1,7 @@
 #include "systemlog.h"
 
+#include "printablename.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -74,17 +76,27 @@ void write(const Entry &entry)
 
 #endif
 
+bool isFailureRecord(SystemLog::Event id)
+{
+    return id == SystemLog::ArchiveFailed || id == SystemLog::DirectoryUnreadable;
+}
+
 // A log service that hangs (a full journal, a stuck event log) must not hold the job: the
-// messages go out on a thread of their own, and beyond kMaxQueued waiting ones they are
-// dropped.
+// messages go out on a thread of their own, and beyond kMaxQueued waiting ones the events of
+// single backups are dropped. A job's end always goes in, and says how many of its failures
+// did not, so that monitoring still sees every job end and knows what it missed.
 class Writer
 {
 public:
     void push(Entry entry)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        if (m_queue.size() >= kMaxQueued)
+        if (entry.id == SystemLog::JobEnded) {
+            addDroppedClause(entry);
+        } else if (m_queue.size() >= kMaxQueued) {
+            m_droppedFailures += isFailureRecord(entry.id) ? 1 : 0;
             return;
+        }
         if (!m_started) {
             try {
                 // Detached: it must never keep the process from ending.
@@ -100,14 +112,30 @@ public:
         m_queue.push_back(std::move(entry));
     }
 
-    void flush(int msecs)
+    // A log that takes each message slowly is waited for; one that takes none is not.
+    void flush(int stallMsecs, int totalMsecs)
     {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalMsecs);
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_idle.wait_for(lock, std::chrono::milliseconds(msecs),
-                        [this] { return m_queue.empty() && !m_writing; });
+        const auto done = [this] { return m_queue.empty() && !m_writing; };
+        while (!done()) {
+            const quint64 writtenBefore = m_written;
+            const auto until = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMsecs));
+            m_idle.wait_until(lock, until, done);
+            if (done() || m_written == writtenBefore || std::chrono::steady_clock::now() >= deadline)
+                return;
+        }
     }
 
 private:
+    void addDroppedClause(Entry &entry)
+    {
+        if (m_droppedFailures == 0)
+            return;
+        entry.text += QStringLiteral("；另有 %1 条失败记录因系统日志繁忙未能写入").arg(m_droppedFailures).toStdString();
+        m_droppedFailures = 0;
+    }
+
     void loop()
     {
 #ifdef Q_OS_LINUX
@@ -125,6 +153,7 @@ private:
             write(entry);
             lock.lock();
             m_writing = false;
+            ++m_written;
         }
         m_started = false;
         m_idle.notify_all();
@@ -136,6 +165,8 @@ private:
     std::deque<Entry> m_queue;
     bool m_started = false;
     bool m_writing = false;
+    quint64 m_written = 0;
+    quint64 m_droppedFailures = 0; // since the last job's end was queued
 };
 
 // Never destroyed: the detached thread may still use it while the process ends.
@@ -149,10 +180,11 @@ Writer &writer()
 
 void SystemLog::report(Event id, Type type, const QString &text)
 {
-    writer().push({id, type, (QString::number(int(id)) + QStringLiteral(": ") + text).toStdString()});
+    const QString line = QString::number(int(id)) + QStringLiteral(": ") + PrintableName::text(text);
+    writer().push({id, type, line.toStdString()});
 }
 
-void SystemLog::flush(int msecs)
+void SystemLog::flush(int stallMsecs, int totalMsecs)
 {
-    writer().flush(msecs);
+    writer().flush(stallMsecs, totalMsecs);
 }

@@ -24,10 +24,12 @@ enum Event {
     WaitingForLock = 111,
 };
 
-// Queued, never waited for.
+// Queued, never waited for. The text appears on one line: control characters and the bytes
+// of names that are not UTF-8 are escaped (PrintableName).
 void report(Event id, Type type, const QString &text);
-// Before the process ends: waits at most msecs for what was reported to reach the log.
-void flush(int msecs = 2000);
+// Before the process ends: waits for what was reported to reach the log as long as it keeps
+// going out (some of it within each stallMsecs), at most totalMsecs in all.
+void flush(int stallMsecs = 2000, int totalMsecs = 30000);
 
 } // namespace SystemLog
 

@@ -2,6 +2,7 @@
 
 #include "flatui.h"
 #include "messages.h"
+#include "printablename.h"
 
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -100,7 +101,7 @@ void LogRowWidget::display(const LogEntry &entry)
     m_time->setText(entry.created.toString(QStringLiteral("yyyy-M-d h:mm:ss")));
     // Elided to the width a fresh label has before any layout, as rows always were.
     m_path->setText(QFontMetrics(m_path->font())
-                        .elidedText(entry.archivePath, Qt::ElideRight, m_path->minimumWidth()));
+                        .elidedText(PrintableName::text(entry.archivePath), Qt::ElideRight, m_path->minimumWidth()));
     displayProgress(entry);
 }
 
@@ -114,7 +115,7 @@ void LogRowWidget::displayProgress(const LogEntry &entry)
         m_bar->reset();
     else
         m_bar->setValue(entry.value);
-    setToolTip(entry.reason);
+    setToolTip(PrintableName::text(entry.reason));
     if (entry.failed)
         m_size->setText(Messages::archiveFailed());
     else

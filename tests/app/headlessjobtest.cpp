@@ -109,6 +109,8 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("-h") << "" << QStringList{"-h"} << 0 << CommandLine::usage().split('\n', Qt::SkipEmptyParts);
     QTest::newRow("--version") << "" << QStringList{"--version"} << 0 << QStringList{"Halcyon压缩 " HALCYON_VERSION};
     QTest::newRow("a path file too large") << "large path file" << run << 2 << QStringList();
+    QTest::newRow("a name that would start a line") << "line feed" << run << 0
+                                                    << QStringList{"out/a.rar ok", "out/b\\x0a100: 压缩任务结束.rar ok"};
 #ifdef Q_OS_LINUX
     // As an unprivileged user: permissions do not stop root.
     QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
@@ -138,7 +140,7 @@ void HeadlessJobTest::exitCodes()
     });
     if (setup != "no backups") {
         writeFile(src + "/a.bak", patterned(100000));
-        writeFile(src + "/sub/b.BAK", "b");
+        writeFile(src + (setup == "line feed" ? "/sub/b\n100: 压缩任务结束.BAK" : "/sub/b.BAK"), "b");
     }
     if (setup != "no source saved")
         writeFile(dir.filePath("filepath.ini"), (setup == "no source" ? dir.filePath("gone") : src).toUtf8());

@@ -1,6 +1,7 @@
 #include "archivecheck.h"
 #include "archivereader.h"
 #include "compresstask.h"
+#include "filenamecodec.h"
 #include "testfiles.h"
 
 #include <QDir>
@@ -128,6 +129,13 @@ struct Schedule
     Recorder recorder{&task};
 };
 
+// A name of these bytes, as the program reads names on Linux.
+QString named(const char *bytes)
+{
+    FileNameCodec::install();
+    return QFile::decodeName(bytes);
+}
+
 QStringList filesIn(const QString &dir)
 {
     QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
@@ -222,6 +230,12 @@ void CompressTaskTest::walk_data()
         << QStringList{"notes.txt", "x.bak.txt", "y.rar", "keep.bak"} << QStringList{"keep.rar"};
     QTest::newRow("only the suffix is cut from the stem")
         << QStringList{"db.2024.bak.bak"} << QStringList{"db.2024.bak.rar"};
+#ifdef Q_OS_LINUX
+    // GBK bytes, as a share written from a Chinese Windows holds them.
+    QTest::newRow("names that are not UTF-8")
+        << QStringList{named("\xb1\xb8\xb7\xdd.bak"), named("\xb1\xb8/inner.bak")}
+        << QStringList{"inner.rar", named("\xb1\xb8\xb7\xdd.rar")};
+#endif
 }
 
 void CompressTaskTest::walk()
@@ -258,6 +272,7 @@ void CompressTaskTest::walk()
         QVERIFY2(content.valid, qPrintable(archive));
         QCOMPARE(content.entryCount, 1);
         QCOMPARE(content.entryName, QFileInfo(source).fileName());
+        QCOMPARE(ArchiveCheck(out() + "/" + archive).entry().rawName, QFile::encodeName(QFileInfo(source).fileName()));
         QCOMPARE(content.method, quint16(8));
         QCOMPARE(content.data, bytes);
         QCOMPARE(content.crc, crcOf(bytes));

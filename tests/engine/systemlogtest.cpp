@@ -28,8 +28,8 @@ private slots:
     void jobEvents();
 
 private:
-    // "<priority> <message>" of each datagram this process sent, in order.
-    QStringList received(int atLeast);
+    // "<priority> <message>" of each datagram this process sent, in order, up to the job's end.
+    QStringList received();
 
     QTemporaryDir m_dir;
     int m_socket = -1;
@@ -62,13 +62,14 @@ void SystemLogTest::cleanupTestCase()
         ::close(m_socket);
 }
 
-QStringList SystemLogTest::received(int atLeast)
+QStringList SystemLogTest::received()
 {
     SystemLog::flush();
     const QByteArray mine = "halcyon[" + QByteArray::number(::getpid()) + "]: ";
     QStringList messages;
     pollfd ready{m_socket, POLLIN, 0};
-    while (messages.size() < atLeast ? ::poll(&ready, 1, 5000) > 0 : ::poll(&ready, 1, 200) > 0) {
+    const auto ended = [&messages] { return !messages.isEmpty() && messages.last().section(' ', 1).startsWith("100:"); };
+    while (::poll(&ready, 1, ended() ? 200 : 5000) > 0) {
         char buffer[8192];
         const ssize_t size = ::recv(m_socket, buffer, sizeof buffer, 0);
         const QByteArray datagram(buffer, int(std::max<ssize_t>(size, 0)));
@@ -88,6 +89,9 @@ void SystemLogTest::jobEvents_data()
     QTest::newRow("an archive failed") << "b.rar taken" << QStringList{"11 101", "12 100"};
     QTest::newRow("source directory missing") << "no source" << QStringList{"11 102", "11 100"};
     QTest::newRow("no .bak file") << "no backups" << QStringList{"12 103", "11 100"};
+    QTest::newRow("a name that would start a line") << "odd name taken" << QStringList{"11 101", "12 100"};
+    // Nobody reads the log while the job runs: its queue fills, and 101s are dropped.
+    QTest::newRow("3000 failures on a slow log") << "3000 fail" << QStringList();
 }
 
 void SystemLogTest::jobEvents()
@@ -95,28 +99,46 @@ void SystemLogTest::jobEvents()
     QFETCH(QString, setup);
     QFETCH(QStringList, events);
     QTemporaryDir dir;
-    const QString src = dir.filePath(setup == "no source" ? "gone" : "src"), out = dir.filePath("out");
+    const QString src = dir.filePath(setup == "no source" ? "gone" : "src");
+    QString out = dir.filePath("out");
     QVERIFY(QDir().mkpath(dir.filePath("src")));
+    const QString b = setup == "odd name taken" ? "b\n100: x" : "b";
     if (setup != "no backups") {
         writeFile(dir.filePath("src/a.bak"), "a");
-        writeFile(dir.filePath("src/b.bak"), "b");
+        writeFile(dir.filePath("src/" + b + ".bak"), "b");
     }
-    if (setup == "b.rar taken")
-        QVERIFY(QDir().mkpath(out + "/b.rar"));
+    if (setup == "b.rar taken" || setup == "odd name taken")
+        QVERIFY(QDir().mkpath(out + "/" + b + ".rar"));
+    if (setup == "3000 fail") { // each fails at once: the output directory cannot be made
+        for (int i = 0; i < 3000; ++i)
+            writeFile(dir.filePath(QString("src/%1.bak").arg(i)), "x");
+        writeFile(out, "a file");
+        out += "/below";
+    }
 
     CompressTask task;
     task.startTask(src, ".bak", false, QString(), out);
     QVERIFY(task.wait(60000));
-    const QStringList messages = received(events.size());
+    const QStringList messages = received();
+    QVERIFY(!messages.isEmpty());
     QStringList ids;
     for (const QString &message : messages)
         ids << message.section(':', 0, 0);
+    if (setup == "3000 fail") {
+        const int failed = 3002, delivered = ids.count("11 101"); // with a.bak and b.bak
+        QVERIFY2(delivered < failed && ids.last() == "11 100" && ids.size() == delivered + 1, qPrintable(ids.join(',')));
+        QVERIFY2(messages.last().endsWith(QString("；另有 %1 条失败记录因系统日志繁忙未能写入").arg(failed - delivered)),
+                 qPrintable(messages.last()));
+        return;
+    }
     QCOMPARE(ids, events);
     // The end names both directories as they were given.
     QVERIFY2(messages.last().contains(src) && messages.last().contains(out), qPrintable(messages.last()));
-    if (setup == "b.rar taken")
-        QVERIFY2(messages.first().contains(out + "/b.rar") && messages.first().contains(dir.filePath("src/b.bak")),
+    if (setup == "b.rar taken" || setup == "odd name taken") {
+        const QString shown = QString(b).replace("\n", "\\x0a");
+        QVERIFY2(messages.first().contains(out + "/" + shown + ".rar") && messages.first().contains(dir.filePath("src/" + shown + ".bak")),
                  qPrintable(messages.first()));
+    }
 }
 
 // Where /dev/log exists, the test runs again in a mount namespace of its own.

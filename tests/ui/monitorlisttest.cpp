@@ -17,6 +17,7 @@ private slots:
     void onlyRowsInSightAreShown();
     void rowsAddedLaterFollowTheSameRule();
     void reportsAheadOfTheirRowsKeepToThem();
+    void namesAndReasonsShowOnOneLine();
 
 private:
     static void addRows(MonitorList *list, int rows);
@@ -139,6 +140,19 @@ void MonitorListTest::reportsAheadOfTheirRowsKeepToThem()
     QCOMPARE(list.entry(0).value, 100);
     QCOMPARE(list.entry(1).value, 100);
     QCOMPARE(list.entry(1).mebibytes, 10.0);
+}
+
+void MonitorListTest::namesAndReasonsShowOnOneLine()
+{
+    MonitorList list;
+    list.resize(600, 300);
+    list.show();
+    list.beginRowReports();
+    list.appendRow(QStringLiteral("/out/b\n100: x.rar"));
+    list.markNewestFailed(QStringLiteral("gone\r\n"));
+    QTRY_VERIFY(list.rowWidget(0));
+    QCOMPARE(list.rowWidget(0)->findChildren<QLabel *>().at(1)->text(), QString("/out/b\\x0a100: x.rar"));
+    QCOMPARE(list.rowWidget(0)->toolTip(), QString("gone\\x0d\\x0a"));
 }
 
 QTEST_MAIN(MonitorListTest)
