@@ -1,5 +1,7 @@
 #include "outputlock.h"
 
+#include "printablename.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -51,20 +53,6 @@ Found &unreadable(Found &found, const QString &reason)
     return found;
 }
 
-// Whoever wrote the file chose these words: none of them may start a line of the log.
-QString printable(const QByteArray &bytes)
-{
-    QString text;
-    for (const QChar c : QString::fromUtf8(bytes)) {
-        const ushort code = c.unicode();
-        if (code < 0x20 || (code >= 0x7f && code <= 0x9f))
-            text += QStringLiteral("\\x%1").arg(code, 2, 16, QLatin1Char('0'));
-        else
-            text += c;
-    }
-    return text;
-}
-
 // A lock's lines, as QLockFile writes them too: pid, program, host name.
 struct Holder
 {
@@ -75,8 +63,9 @@ struct Holder
             return;
         bool number = false;
         pid = lines[0].toLongLong(&number);
-        program = printable(lines[1]);
-        host = printable(lines[2]);
+        // Whoever wrote the file chose these words: none of them may start a line of the log.
+        program = PrintableName::text(QString::fromUtf8(lines[1]));
+        host = PrintableName::text(QString::fromUtf8(lines[2]));
         valid = number && pid > 0
             && std::all_of(lines[0].cbegin(), lines[0].cend(), [](char c) { return c >= '0' && c <= '9'; });
     }
