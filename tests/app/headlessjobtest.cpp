@@ -109,9 +109,10 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("-h") << "" << QStringList{"-h"} << 0 << CommandLine::usage().split('\n', Qt::SkipEmptyParts);
     QTest::newRow("--version") << "" << QStringList{"--version"} << 0 << QStringList{"Halcyon压缩 " HALCYON_VERSION};
     QTest::newRow("a path file too large") << "large path file" << run << 2 << QStringList();
+#ifdef Q_OS_LINUX
+    // Windows takes no control characters in a name.
     QTest::newRow("a name that would start a line") << "line feed" << run << 0
                                                     << QStringList{"out/a.rar ok", "out/b\\x0a100: 压缩任务结束.rar ok"};
-#ifdef Q_OS_LINUX
     // As an unprivileged user: permissions do not stop root.
     QTest::newRow("an unreadable subdirectory") << "locked subdirectory" << run << 1
                                                 << QStringList{"out/a.rar ok", "src/locked 压缩失败: ", "out/b.rar ok"};
