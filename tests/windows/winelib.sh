@@ -27,7 +27,14 @@ unset LC_ALL LC_CTYPE
 
 new_wineprefix() {
   export WINEPREFIX="$CASE_DIR/wine"
-  wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 && wineserver -w || { cat "$CASE_DIR/wineboot.log" >&2; fail "wineboot failed"; }
+  # Wine now and then fails to boot a new prefix ("could not load kernel32.dll") while another
+  # test's Wine starts beside it: a second, fresh try.
+  if ! { wineboot -i >"$CASE_DIR/wineboot.log" 2>&1 && wineserver -w; }; then
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    sleep 2
+    wineboot -i >>"$CASE_DIR/wineboot.log" 2>&1 && wineserver -w || { cat "$CASE_DIR/wineboot.log" >&2; fail "wineboot failed"; }
+  fi
   # The window's fonts, which a real Windows has, as the CJK font of this machine; without
   # it Latin text falls back to a serif face.
   local font
