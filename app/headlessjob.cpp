@@ -62,8 +62,8 @@ int HeadlessJob::exec()
     return m_failed > 0 ? SomeFailed : AllArchived;
 }
 
-// A name may hold a line feed: one archive, one line all the same.
-// Called on the job's thread, which is the only one writing here meanwhile.
+// Called on the job's thread, which is the only one writing here meanwhile. A name may hold
+// a line feed: one archive, one line all the same.
 void HeadlessJob::connectTo(CompressTask &task)
 {
     const auto direct = Qt::DirectConnection;

@@ -2,8 +2,8 @@
 
 #include "archivecheck.h"
 #include "archivewriter.h"
-#include "outputlock.h"
 #include "filenamecodec.h"
+#include "outputlock.h"
 #include "systemlog.h"
 #include "threadpriority.h"
 #include "treewalk.h"
