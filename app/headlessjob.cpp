@@ -53,13 +53,27 @@ int HeadlessJob::exec()
         return SomeFailed;
     }
     task.wait();
-    endArchive();
     SystemLog::flush();
-    if (m_busy)
+    return exitCodeFor(task.lastReport());
+}
+
+QString HeadlessJob::lineFor(const ArchiveOutcome &outcome)
+{
+    const QString archive = PrintableName::text(outcome.archivePath);
+    if (outcome.failed())
+        return archive + QLatin1Char(' ') + Messages::archiveFailed() + QStringLiteral(": ")
+               + PrintableName::text(outcome.reason);
+    return archive + (outcome.kind == ArchiveOutcome::Kind::Unchanged ? QStringLiteral(" unchanged")
+                                                                       : QStringLiteral(" ok"));
+}
+
+HeadlessJob::ExitCode HeadlessJob::exitCodeFor(const JobReport &report)
+{
+    if (report.outputBusy)
         return OutputBusy;
-    if (m_nothingToDo)
+    if (report.nothingFound())
         return NothingToDo;
-    return m_failed > 0 ? SomeFailed : AllArchived;
+    return report.failed > 0 ? SomeFailed : AllArchived;
 }
 
 // Called on the job's thread, which is the only one writing here meanwhile. A name may hold
@@ -67,42 +81,17 @@ int HeadlessJob::exec()
 void HeadlessJob::connectTo(CompressTask &task)
 {
     const auto direct = Qt::DirectConnection;
-    QObject::connect(&task, &CompressTask::sendMessage, &task, [this](const QString &archive) {
-        endArchive();
-        m_archive = archive;
-    }, direct);
-    QObject::connect(&task, &CompressTask::sendFailed, &task, [this](const QString &, const QString &reason) {
-        m_reason = reason;
-        m_archiveFailed = true;
-    }, direct);
-    QObject::connect(&task, &CompressTask::sendUnchanged, &task, [this](const QString &, double) {
-        m_archiveUnchanged = true;
+    QObject::connect(&task, &CompressTask::sendOutcome, &task, [this](const ArchiveOutcome &outcome) {
+        m_out << lineFor(outcome) << Qt::endl;
     }, direct);
     QObject::connect(&task, &CompressTask::sendNoDirMessage, &task, [this](const QString &directory) {
         m_err << PrintableName::text(Messages::noDirectory(directory)) << Qt::endl;
     }, direct);
     QObject::connect(&task, &CompressTask::sendNotFoundMessage, &task, [this] {
         m_err << QString(Messages::nothingFound()).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
-        m_nothingToDo = true;
     }, direct);
     QObject::connect(&task, &CompressTask::sendOutputBusy, &task, [this](const QString &directory,
                                                                          const QString &reason) {
         m_err << PrintableName::text(directory) << ' ' << Messages::workerBusy() << reason << Qt::endl;
-        m_busy = true;
     }, direct);
-}
-
-void HeadlessJob::endArchive()
-{
-    if (m_archive.isEmpty())
-        return;
-    const QString archive = PrintableName::text(m_archive);
-    if (m_archiveFailed)
-        m_out << archive << ' ' << Messages::archiveFailed() << ": " << PrintableName::text(m_reason) << Qt::endl;
-    else
-        m_out << archive << (m_archiveUnchanged ? " unchanged" : " ok") << Qt::endl;
-    m_failed += m_archiveFailed ? 1 : 0;
-    m_archive.clear();
-    m_archiveFailed = false;
-    m_archiveUnchanged = false;
 }

@@ -7,6 +7,8 @@
 #include <QTextStream>
 
 class CompressTask;
+struct ArchiveOutcome;
+struct JobReport;
 
 // halcyon --run: the job of "立即执行" on the two saved paths of the working directory,
 // with no window, for a scheduler to start while nobody is signed in. One line per archive
@@ -24,21 +26,17 @@ public:
     HeadlessJob();
     int exec();
 
+    // The archive's line: its path, then ok, unchanged, or the failure and why.
+    static QString lineFor(const ArchiveOutcome &outcome);
+    static ExitCode exitCodeFor(const JobReport &report);
+
 private:
     void connectTo(CompressTask &task);
-    void endArchive();
 
     ConsoleOutput m_outDevice{stdout};
     ConsoleOutput m_errDevice{stderr};
     QTextStream m_out{&m_outDevice};
     QTextStream m_err{&m_errDevice};
-    QString m_archive; // announced, not yet reported
-    bool m_archiveFailed = false;
-    bool m_archiveUnchanged = false;
-    QString m_reason;
-    int m_failed = 0;
-    bool m_nothingToDo = false;
-    bool m_busy = false;
 };
 
 #endif // HEADLESSJOB_H

@@ -200,7 +200,7 @@ int runJob(const QString &sourceDir, const QString &outputDir)
     print("job_seconds", seconds);
     print("compressors", ArchiveWriter::defaultCompressors());
     print("archives", double(archives));
-    print("unchanged", double(task.unchangedCount()));
+    print("unchanged", double(task.lastReport().unchanged));
     print("archive_bytes", double(archiveBytes));
     print("entry_bytes", double(entriesBytes));
     print("process_cpu_seconds", processCpu);

@@ -38,3 +38,12 @@ QString SystemError::last()
 #endif
     return error == 0 ? QString() : qt_error_string(int(error));
 }
+
+QString SystemError::outOfMemory()
+{
+#ifdef Q_OS_WIN
+    return qt_error_string(ERROR_NOT_ENOUGH_MEMORY);
+#else
+    return qt_error_string(ENOMEM);
+#endif
+}

@@ -19,6 +19,8 @@ public:
     QString reasonFor(const QIODevice &device) const;
     // The system's text for this thread's last error; empty when there was none.
     static QString last();
+    // The system's words for running out of memory.
+    static QString outOfMemory();
 };
 
 #endif // SYSTEMERROR_H

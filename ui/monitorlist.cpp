@@ -47,26 +47,21 @@ void MonitorList::takeReports()
     }
 }
 
-void MonitorList::markNewestFailed(const QString &reason)
+void MonitorList::showOutcome(const ArchiveOutcome &outcome)
 {
-    if (m_entries.empty())
+    if (outcome.index < 0 || outcome.index >= rowCount())
         return;
     takeReports();
-    m_entries.back().failed = true;
-    m_entries.back().reason = reason;
-    refreshNewest();
-}
-
-void MonitorList::markNewestUnchanged(double mebibytes)
-{
-    if (m_entries.empty())
-        return;
-    takeReports();
-    LogEntry &entry = m_entries.back();
-    entry.value = 100;
-    entry.mebibytes = mebibytes;
-    entry.unchanged = true;
-    refreshNewest();
+    LogEntry &entry = m_entries[size_t(outcome.index)];
+    if (outcome.failed()) {
+        entry.failed = true;
+        entry.reason = outcome.reason;
+    } else if (outcome.kind == ArchiveOutcome::Kind::Unchanged) {
+        entry.value = 100;
+        entry.mebibytes = double(outcome.bytesWritten) / (1024.0 * 1024.0);
+        entry.unchanged = true;
+    }
+    refreshRow(outcome.index);
 }
 
 void MonitorList::startFrame()
@@ -82,10 +77,10 @@ void MonitorList::showFrame()
     takeReports();
 }
 
-void MonitorList::refreshNewest()
+void MonitorList::refreshRow(int row)
 {
-    if (LogRowWidget *widget = rowWidget(rowCount() - 1))
-        widget->displayProgress(m_entries.back());
+    if (LogRowWidget *widget = rowWidget(row))
+        widget->displayProgress(m_entries[size_t(row)]);
 }
 
 void MonitorList::rowsInserted(const QModelIndex &parent, int start, int end)

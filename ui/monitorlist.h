@@ -1,6 +1,7 @@
 #ifndef MONITORLIST_H
 #define MONITORLIST_H
 
+#include "archiveoutcome.h"
 #include "logrowwidget.h"
 #include "progressmailbox.h"
 
@@ -35,9 +36,9 @@ public:
     // (count() and item()) from the next frame on.
     int appendRow(const QString &archivePath);
     int rowCount() const { return int(m_entries.size()); }
-    void markNewestFailed(const QString &reason);
-    // At 100 % with the archive's size: it already held its backup.
-    void markNewestUnchanged(double mebibytes);
+    // Its row (outcome.index) shows how the archive ended: failed with its reason, or at
+    // 100 % with the archive's size when it already held its backup.
+    void showOutcome(const ArchiveOutcome &outcome);
     // Shows the reports waiting in the mailbox now rather than at the next frame.
     void takeReports();
 
@@ -67,7 +68,7 @@ private:
     RowRange rowsInSight() const;
     void releaseRow(int row);
     void placeRow(int row);
-    void refreshNewest();
+    void refreshRow(int row);
     void showFrame();
     void startFrame();
 

@@ -96,8 +96,7 @@ void Vesper::connectWorker()
     connect(m_compressTask, &CompressTask::sendNoDirMessage, this, &Vesper::recvNoDirMessage);
     connect(m_compressTask, &CompressTask::sendNotFoundMessage, this, &Vesper::recvNotFoundMessage);
     connect(m_compressTask, &CompressTask::sendTaskFinished, this, &Vesper::recvTaskFinished);
-    connect(m_compressTask, &CompressTask::sendFailed, this, &Vesper::recvFailed);
-    connect(m_compressTask, &CompressTask::sendUnchanged, this, &Vesper::recvUnchanged);
+    connect(m_compressTask, &CompressTask::sendOutcome, this, &Vesper::recvOutcome);
     // The end of every job, also of one switched off, which reports nothing itself.
     connect(m_compressTask, &QThread::finished, this, &Vesper::recvWorkerFinished);
     connect(m_compressTask, &CompressTask::sendLastSlot, this, &Vesper::recvLastSlot);
@@ -313,13 +312,7 @@ void Vesper::recvWorkerFinished()
         showUnattendedOff();
 }
 
-void Vesper::recvFailed(const QString &, const QString &reason)
+void Vesper::recvOutcome(const ArchiveOutcome &outcome)
 {
-    // The failure follows its own row's report at once, so the newest row is that one.
-    ui.listWidget->markNewestFailed(reason);
-}
-
-void Vesper::recvUnchanged(const QString &, double megabytes)
-{
-    ui.listWidget->markNewestUnchanged(megabytes);
+    ui.listWidget->showOutcome(outcome);
 }

@@ -6,6 +6,7 @@
 
 #include "ui_vesper.h"
 
+struct ArchiveOutcome;
 class CompressTask;
 class QCloseEvent;
 
@@ -33,8 +34,7 @@ private slots:
     void recvNotFoundMessage();
     void recvTaskFinished();
     void on_btnStartClicked();
-    void recvFailed(const QString &archivePath, const QString &reason);
-    void recvUnchanged(const QString &archivePath, double megabytes);
+    void recvOutcome(const ArchiveOutcome &outcome);
     void recvWorkerFinished();
     void recvLastSlot(const QDateTime &slot);
     void recvOutputBusy();

@@ -54,13 +54,18 @@ public:
                 Qt::DirectConnection);
         connect(task, &CompressTask::sendTaskFinished, this, [record] { record("finished"); },
                 Qt::DirectConnection);
-        connect(task, &CompressTask::sendFailed, this,
-                [record](const QString &path) { record("failed " + QFileInfo(path).fileName()); },
-                Qt::DirectConnection);
-        // With the archive's size in bytes.
-        connect(task, &CompressTask::sendUnchanged, this, [record](const QString &path, double mib) {
-            record(QString("unchanged %1 %2").arg(QFileInfo(path).fileName()).arg(mib * 1048576));
-        }, Qt::DirectConnection);
+        connect(task, &CompressTask::sendOutcome, this,
+                [record](const ArchiveOutcome &outcome) { record(describe(outcome)); }, Qt::DirectConnection);
+    }
+    // An unchanged archive with its size in bytes.
+    static QString describe(const ArchiveOutcome &outcome)
+    {
+        const QString name = QFileInfo(outcome.archivePath).fileName();
+        if (outcome.failed())
+            return "failed " + name;
+        if (outcome.kind == ArchiveOutcome::Kind::Unchanged)
+            return QString("unchanged %1 %2").arg(name).arg(outcome.bytesWritten);
+        return "written " + name;
     }
     QStringList events() const
     {
@@ -311,14 +316,15 @@ void CompressTaskTest::signalOrder_data()
 
     QTest::newRow("6000 and 100 bytes")
         << QList<int>{6000, 100}
-        << QStringList{"message f0.rar", "progress 68", "progress 100", "message f1.rar",
-                       "progress 100", "finished"};
+        << QStringList{"message f0.rar", "progress 68", "progress 100", "written f0.rar", "message f1.rar",
+                       "progress 100", "written f1.rar", "finished"};
     QTest::newRow("empty file is done once in place")
-        << QList<int>{0} << QStringList{"message f0.rar", "progress 100", "finished"};
+        << QList<int>{0} << QStringList{"message f0.rar", "progress 100", "written f0.rar", "finished"};
     QTest::newRow("exactly one piece")
-        << QList<int>{4096} << QStringList{"message f0.rar", "progress 100", "finished"};
+        << QList<int>{4096} << QStringList{"message f0.rar", "progress 100", "written f0.rar", "finished"};
     QTest::newRow("one byte over a piece")
-        << QList<int>{4097} << QStringList{"message f0.rar", "progress 99", "progress 100", "finished"};
+        << QList<int>{4097} << QStringList{"message f0.rar", "progress 99", "progress 100", "written f0.rar",
+                                                  "finished"};
 }
 
 void CompressTaskTest::signalOrder()
@@ -373,7 +379,7 @@ void CompressTaskTest::unchangedBackupIsLeftAlone()
     runNow(task, recorder, out());
     QCOMPARE(recorder.events(),
              QStringList({"message same.rar", QString("unchanged same.rar %1").arg(bytes.size()), "finished"}));
-    QCOMPARE(task.unchangedCount(), 1);
+    QCOMPARE(task.lastReport().unchanged, 1);
     QCOMPARE(readFile(archive), bytes);
     QCOMPARE(QFileInfo(archive).lastModified(), old);
 }
@@ -452,7 +458,8 @@ void CompressTaskTest::oneFailureCostsOneArchive()
     runNow(task, recorder, out());
 
     QCOMPARE(recorder.withoutProgress(),
-             QStringList({"message a.rar", "message b.rar", "failed b.rar", "message z.rar", "finished"}));
+             QStringList({"message a.rar", "written a.rar", "message b.rar", "failed b.rar", "message z.rar",
+                          "written z.rar", "finished"}));
     QCOMPARE(filesIn(out()), QStringList({"a.rar", "b.rar", "z.rar"}));
     QCOMPARE(readArchive(out() + "/a.rar").data, QByteArray("a"));
     QCOMPARE(readArchive(out() + "/z.rar").data, QByteArray("z"));
@@ -606,7 +613,7 @@ void CompressTaskTest::laterEmptyDaysEmitNothing()
     QVERIFY(QFile::remove(src() + "/x.bak"));
     clock.nextDay();
     QTest::qWait(650);
-    QCOMPARE(recorder.events(), QStringList({"message x.rar", "progress 100"}));
+    QCOMPARE(recorder.events(), QStringList({"message x.rar", "progress 100", "written x.rar"}));
     QVERIFY(task.isRunning());
     QVERIFY(!task.isIdle());
     task.stopTask();

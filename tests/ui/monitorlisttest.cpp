@@ -149,7 +149,10 @@ void MonitorListTest::namesAndReasonsShowOnOneLine()
     list.show();
     list.beginRowReports();
     list.appendRow(QStringLiteral("/out/b\n100: x.rar"));
-    list.markNewestFailed(QStringLiteral("gone\r\n"));
+    ArchiveOutcome failed;
+    failed.index = 0;
+    failed.reason = QStringLiteral("gone\r\n");
+    list.showOutcome(failed);
     QTRY_VERIFY(list.rowWidget(0));
     QCOMPARE(list.rowWidget(0)->findChildren<QLabel *>().at(1)->text(), QString("/out/b\\x0a100: x.rar"));
     QCOMPARE(list.rowWidget(0)->toolTip(), QString("gone\\x0d\\x0a"));
