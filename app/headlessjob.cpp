@@ -4,24 +4,22 @@
 #include "messages.h"
 #include "pathfile.h"
 #include "printablename.h"
+#include "settings.h"
 #include "systemlog.h"
 
 #include <cstdio>
 
 namespace {
 
-const char kSuffix[] = ".bak";
-
-bool readSavedPath(const char *fileName, QString *path)
+bool readSavedPath(const QString &fileName, QString *path)
 {
-    return PathFile::read(QString::fromLatin1(fileName), path) && !path->isEmpty();
+    return PathFile::read(fileName, path) && !path->isEmpty();
 }
 
-QString notSavedMessage(const char *fileName, const QString &emptyMessage)
+QString notSavedMessage(const QString &fileName, const QString &emptyMessage)
 {
-    const QString name = QString::fromLatin1(fileName);
-    return PathFile::isTooLarge(name) ? Messages::pathFileTooLarge(name)
-                                      : emptyMessage + QStringLiteral(" (") + name + QLatin1Char(')');
+    return PathFile::isTooLarge(fileName) ? Messages::pathFileTooLarge(fileName)
+                                          : emptyMessage + QStringLiteral(" (") + fileName + QLatin1Char(')');
 }
 
 } // namespace
@@ -37,18 +35,18 @@ int HeadlessJob::exec()
 {
     QString source;
     QString output;
-    if (!readSavedPath("filepath.ini", &source)) {
-        m_err << notSavedMessage("filepath.ini", Messages::emptySource()) << Qt::endl;
+    if (!readSavedPath(Settings::sourcePathFile(), &source)) {
+        m_err << notSavedMessage(Settings::sourcePathFile(), Messages::emptySource()) << Qt::endl;
         return NothingToDo;
     }
-    if (!readSavedPath("CompressFileFath.ini", &output)) {
-        m_err << notSavedMessage("CompressFileFath.ini", Messages::emptyOutputDirectory()) << Qt::endl;
+    if (!readSavedPath(Settings::outputPathFile(), &output)) {
+        m_err << notSavedMessage(Settings::outputPathFile(), Messages::emptyOutputDirectory()) << Qt::endl;
         return NothingToDo;
     }
 
     CompressTask task;
     connectTo(task);
-    if (!task.startTask(source, QString::fromLatin1(kSuffix), false, QString(), output)) {
+    if (!task.startTask(source, Settings::backupSuffix(), false, QString(), output)) {
         m_err << Messages::jobNotStarted() << Qt::endl;
         return SomeFailed;
     }

@@ -7,6 +7,7 @@
 #include "consoleoutput.h"
 #include "filenamecodec.h"
 #include "headlessjob.h"
+#include "settings.h"
 #include "stylesheet.h"
 #include "systemlog.h"
 #include "vesper.h"
@@ -75,7 +76,7 @@ int main(int argc, char **argv)
     // windows need it handed over.
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/halcyon.png")));
 #endif
-    app.setStyleSheet(loadStyleSheet(QStringLiteral("skin.css")));
+    app.setStyleSheet(loadStyleSheet(Settings::styleSheetFile()));
 
     Vesper window;
     window.show();

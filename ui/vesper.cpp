@@ -7,12 +7,15 @@
 #include "myitemdrawer.h"
 #include "pathfile.h"
 #include "schedulefile.h"
+#include "settings.h"
 #include "systemlog.h"
 #include "timeeditformat.h"
 #include "warningbox.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QIcon>
 #include <QListView>
 #include <QPalette>
@@ -21,10 +24,15 @@
 
 namespace {
 
-const char kSourcePathFile[] = "filepath.ini";
-const char kOutputPathFile[] = "CompressFileFath.ini";
-const char kScheduleFile[] = "schedule.ini";
-const char kSuffix[] = ".bak";
+QString chooserStart()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("D:/");
+#else
+    // No drive letters here: open where the user's own files are.
+    return QDir::homePath();
+#endif
+}
 
 } // namespace
 
@@ -43,8 +51,8 @@ Vesper::Vesper(QWidget *parent)
     applyBackground();
 
     connectControls();
-    readSourcePath();
-    readOutputPath();
+    readPath(Settings::sourcePathFile(), ui.lePath);
+    readPath(Settings::outputPathFile(), ui.leOutputPath);
     // Once the window is up: switching on may have a box to show.
     QTimer::singleShot(0, this, &Vesper::restoreSchedule);
 }
@@ -123,45 +131,57 @@ void Vesper::connectControls()
     connect(ui.btnStart, &QPushButton::clicked, this, &Vesper::on_btnStartClicked);
 }
 
-bool Vesper::readSourcePath()
+bool Vesper::readPath(const QString &pathFile, QLineEdit *field)
 {
-    return PathFile::read(QString::fromLatin1(kSourcePathFile), ui.lePath);
-}
-
-bool Vesper::readOutputPath()
-{
-    return PathFile::read(QString::fromLatin1(kOutputPathFile), ui.leOutputPath);
+    QString path;
+    if (!PathFile::read(pathFile, &path))
+        return false;
+    field->setText(path);
+    return true;
 }
 
 // A field left empty by a path file too large to read says so, not that nothing was chosen.
-QString Vesper::emptyPathMessage(const char *pathFile, const QString &emptyMessage)
+QString Vesper::emptyPathMessage(const QString &pathFile, const QString &emptyMessage)
 {
-    const QString fileName = QString::fromLatin1(pathFile);
-    return PathFile::isTooLarge(fileName) ? Messages::pathFileTooLarge(fileName) : emptyMessage;
+    return PathFile::isTooLarge(pathFile) ? Messages::pathFileTooLarge(pathFile) : emptyMessage;
+}
+
+void Vesper::choosePath(const QString &pathFile, QLineEdit *field)
+{
+    const QString path = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("请选择磁盘分区"), chooserStart(),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (path.isEmpty())
+        return;
+    field->setText(path);
+    // The path is used until the program ends; the operator learns it will not come back.
+    QString reason;
+    if (!PathFile::write(pathFile, path, &reason))
+        showWarning(Messages::pathNotSaved(path, reason));
 }
 
 void Vesper::on_lineEditPathClicked()
 {
-    PathFile::choose(this, QString::fromLatin1(kSourcePathFile), ui.lePath);
+    choosePath(Settings::sourcePathFile(), ui.lePath);
 }
 
 void Vesper::on_lineEditOutputPathClicked()
 {
-    PathFile::choose(this, QString::fromLatin1(kOutputPathFile), ui.leOutputPath);
+    choosePath(Settings::outputPathFile(), ui.leOutputPath);
 }
 
 void Vesper::on_btnRightNowClicked()
 {
     if (ui.lePath->text().isEmpty())
-        return showWarning(emptyPathMessage(kSourcePathFile, Messages::emptySource()));
+        return showWarning(emptyPathMessage(Settings::sourcePathFile(), Messages::emptySource()));
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(emptyPathMessage(kOutputPathFile, Messages::emptyOutputDirectory()));
+        return showWarning(emptyPathMessage(Settings::outputPathFile(), Messages::emptyOutputDirectory()));
     if (m_unattendedOn)
         return showWarning(Messages::unattendedBusy());
     // Also another program's job, such as a scheduled halcyon --run.
     if (!m_compressTask->isIdle() || CompressTask::outputBusy(ui.leOutputPath->text()))
         return showWarning(Messages::workerBusy());
-    if (!m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), false, QString(),
+    if (!m_compressTask->startTask(ui.lePath->text(), Settings::backupSuffix(), false, QString(),
                                    ui.leOutputPath->text()))
         showWarning(Messages::jobNotStarted());
 }
@@ -186,30 +206,26 @@ void Vesper::switchUnattendedOff()
 // and a slot it missed meanwhile runs once, a minute after this start.
 void Vesper::restoreSchedule()
 {
-    const ScheduleState saved = ScheduleFile::read(QString::fromLatin1(kScheduleFile));
+    const ScheduleState saved = ScheduleFile::read(Settings::scheduleFile());
     if (!saved.on || m_unattendedOn)
         return;
     ui.timeEdit->setTime(saved.time);
-    m_lastSlot = saved.lastSlot;
+    // A slot it missed meanwhile is caught up.
+    m_compressTask->resumeFrom(saved.lastSlot);
     switchUnattendedOn(true);
 }
 
 // Written on every change, so that a killed program resumes where it was.
 void Vesper::saveSchedule()
 {
-    ScheduleState state;
-    state.on = m_unattendedOn;
-    state.time = ui.timeEdit->time();
-    state.lastSlot = m_lastSlot;
-    ScheduleFile::write(QString::fromLatin1(kScheduleFile), state);
+    ScheduleFile::writeMode(Settings::scheduleFile(), m_unattendedOn, ui.timeEdit->time());
 }
 
+// Kept where the worker decides it, for the next start to resume from.
 void Vesper::recvLastSlot(const QDateTime &slot)
 {
-    if (!m_unattendedOn)
-        return;
-    m_lastSlot = slot;
-    saveSchedule();
+    if (m_unattendedOn)
+        ScheduleFile::writeLastSlot(Settings::scheduleFile(), slot);
 }
 
 void Vesper::recvOutputBusy()
@@ -234,9 +250,9 @@ void Vesper::switchUnattendedOn(bool restored)
     if (!m_compressTask->isIdle())
         return showWarning(Messages::workerBusy());
     if (ui.lePath->text().isEmpty())
-        return showWarning(emptyPathMessage(kSourcePathFile, Messages::emptySource()));
+        return showWarning(emptyPathMessage(Settings::sourcePathFile(), Messages::emptySource()));
     if (ui.leOutputPath->text().isEmpty())
-        return showWarning(emptyPathMessage(kOutputPathFile, Messages::emptyOutputPath()));
+        return showWarning(emptyPathMessage(Settings::outputPathFile(), Messages::emptyOutputPath()));
     // A restored schedule does not give up on a job of another program: its daily job
     // waits for that one to end.
     if (!restored && CompressTask::outputBusy(ui.leOutputPath->text()))
@@ -252,8 +268,9 @@ void Vesper::switchUnattendedOn(bool restored)
                       QStringLiteral("无人值守已开启%1：每天 %2 执行任务。")
                           .arg(restored ? QStringLiteral("（程序启动时恢复）") : QString(), runTime()));
     // Only a restored mode catches up; switched on by hand it starts afresh.
-    m_compressTask->resumeFrom(restored ? m_lastSlot : QDateTime());
-    if (!m_compressTask->startTask(ui.lePath->text(), QString::fromLatin1(kSuffix), true, runTime(),
+    if (!restored)
+        m_compressTask->resumeFrom(QDateTime());
+    if (!m_compressTask->startTask(ui.lePath->text(), Settings::backupSuffix(), true, runTime(),
                                    ui.leOutputPath->text())) {
         showUnattendedOff();
         showWarning(Messages::jobNotStarted());

@@ -9,6 +9,7 @@
 struct ArchiveOutcome;
 class CompressTask;
 class QCloseEvent;
+class QLineEdit;
 
 // The program's only window: two path fields, run now, the daily unattended mode
 // and the monitor log. All compression happens on the one CompressTask worker.
@@ -45,9 +46,9 @@ private:
     void connectWorker();
     void applyBackground();
     void connectControls();
-    bool readSourcePath();
-    bool readOutputPath();
-    static QString emptyPathMessage(const char *pathFile, const QString &emptyMessage);
+    bool readPath(const QString &pathFile, QLineEdit *field);
+    static QString emptyPathMessage(const QString &pathFile, const QString &emptyMessage);
+    void choosePath(const QString &pathFile, QLineEdit *field);
     void switchUnattendedOff();
     void showUnattendedOff();
     void switchUnattendedOn(bool restored = false);
@@ -57,7 +58,6 @@ private:
 
     bool m_unattendedOn = false;
     bool m_closing = false;
-    QDateTime m_lastSlot;
     CompressTask *m_compressTask = nullptr;
     Ui::VesperClass ui;
 };

@@ -20,6 +20,10 @@ namespace ScheduleFile {
 ScheduleState read(const QString &fileName);
 // Replaces the file whole; false when it could not be written.
 bool write(const QString &fileName, const ScheduleState &state);
+// The mode and its time, keeping the last slot the file holds.
+bool writeMode(const QString &fileName, bool on, const QTime &time);
+// The last slot, keeping the mode and its time.
+bool writeLastSlot(const QString &fileName, const QDateTime &lastSlot);
 }
 
 #endif // SCHEDULEFILE_H

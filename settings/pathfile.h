@@ -3,20 +3,15 @@
 
 #include <QString>
 
-class QLineEdit;
-class QWidget;
-
 // A chosen directory kept between runs in a small file of the working directory,
 // as raw GBK bytes: no line end, no key, nothing else.
 namespace PathFile {
-bool read(const QString &fileName, QLineEdit *field);
-// The path alone, for a job with no window; false when the file could not be read.
+// False when the file could not be read.
 bool read(const QString &fileName, QString *path);
 // True for a regular file too large to be one of these, which read() refuses.
 bool isTooLarge(const QString &fileName);
 // False when the path could not be kept, with the reason in the system's own words.
 bool write(const QString &fileName, const QString &path, QString *reason);
-void choose(QWidget *parent, const QString &fileName, QLineEdit *field);
 }
 
 #endif // PATHFILE_H

@@ -58,3 +58,18 @@ bool ScheduleFile::write(const QString &fileName, const ScheduleState &state)
     WholeFile file(fileName);
     return file.open() && file.device().write(text) == text.size() && file.commit();
 }
+
+bool ScheduleFile::writeMode(const QString &fileName, bool on, const QTime &time)
+{
+    ScheduleState state = read(fileName);
+    state.on = on;
+    state.time = time;
+    return write(fileName, state);
+}
+
+bool ScheduleFile::writeLastSlot(const QString &fileName, const QDateTime &lastSlot)
+{
+    ScheduleState state = read(fileName);
+    state.lastSlot = lastSlot;
+    return write(fileName, state);
+}

@@ -1,15 +1,10 @@
 #include "pathfile.h"
 
 #include "gbktext.h"
-#include "messages.h"
-#include "warningbox.h"
 #include "wholefile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLineEdit>
 
 #include <string>
 
@@ -18,26 +13,7 @@ namespace {
 // Far beyond any path; a larger file is not one of ours.
 constexpr qint64 kMaxPathFileSize = 64 * 1024;
 
-QString chooserStart()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("D:/");
-#else
-    // No drive letters here: open where the user's own files are.
-    return QDir::homePath();
-#endif
-}
-
 } // namespace
-
-bool PathFile::read(const QString &fileName, QLineEdit *field)
-{
-    QString path;
-    if (!read(fileName, &path))
-        return false;
-    field->setText(path);
-    return true;
-}
 
 bool PathFile::read(const QString &fileName, QString *path)
 {
@@ -81,18 +57,4 @@ bool PathFile::write(const QString &fileName, const QString &path, QString *reas
         return false;
     }
     return true;
-}
-
-void PathFile::choose(QWidget *parent, const QString &fileName, QLineEdit *field)
-{
-    const QString path = QFileDialog::getExistingDirectory(
-        parent, QStringLiteral("请选择磁盘分区"), chooserStart(),
-        QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
-    if (path.isEmpty())
-        return;
-    field->setText(path);
-    // The path is used until the program ends; the operator learns it will not come back.
-    QString reason;
-    if (!write(fileName, path, &reason))
-        showWarning(Messages::pathNotSaved(path, reason));
 }
