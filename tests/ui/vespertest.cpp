@@ -29,10 +29,6 @@
 #include <mutex>
 #include <thread>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
-
 namespace {
 
 const QString kEmptySource = Messages::emptySource();
@@ -94,8 +90,6 @@ private slots:
     void pathsSurviveRestart();
     void scheduleRestoredAtStart_data();
     void scheduleRestoredAtStart();
-    void pathFileReadSafely_data();
-    void pathFileReadSafely();
     void chooserCancelTouchesNothing();
     void eachChooserWritesItsOwnFile();
     void closeMidJobKeepsOlderArchive();
@@ -486,39 +480,6 @@ void VesperTest::scheduleRestoredAtStart()
     QCOMPARE(list->count(), runs);
     m_window->close();
     QCOMPARE(ScheduleFile::read("schedule.ini").on, on);
-}
-
-void VesperTest::pathFileReadSafely_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("line end") << "file" << QByteArray("/data/src\n") << "/data/src";
-    QTest::newRow("Windows line ends") << "file" << QByteArray("/data/src\r\n\r\n") << "/data/src";
-    QTest::newRow("blanks are kept") << "file" << QByteArray(" /data/src \n") << " /data/src ";
-    QTest::newRow("over 64 KiB") << "file" << QByteArray(64 * 1024 + 1, 'a') << "";
-#ifdef Q_OS_UNIX
-    QTest::newRow("link to an endless device") << "zero" << QByteArray() << "";
-    QTest::newRow("FIFO") << "fifo" << QByteArray() << "";
-#endif
-}
-
-void VesperTest::pathFileReadSafely()
-{
-    QFETCH(QString, kind);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, shown);
-    if (kind == "file")
-        writeFile("filepath.ini", bytes);
-    if (kind == "zero")
-        QVERIFY(QFile::link("/dev/zero", "filepath.ini"));
-#ifdef Q_OS_UNIX
-    if (kind == "fifo")
-        QVERIFY(::mkfifo("filepath.ini", 0600) == 0);
-#endif
-    makeWindow();
-    QCOMPARE(widget<LineEditPath>("lePath")->text(), shown);
 }
 
 void VesperTest::chooserCancelTouchesNothing()
