@@ -69,6 +69,9 @@ HeadlessJob::ExitCode HeadlessJob::exitCodeFor(const JobReport &report)
 {
     if (report.outputBusy)
         return OutputBusy;
+    // Memory ran out outside any archive: whatever was not reached is not archived.
+    if (report.aborted)
+        return SomeFailed;
     if (report.nothingFound())
         return NothingToDo;
     return report.failed > 0 ? SomeFailed : AllArchived;

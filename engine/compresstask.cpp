@@ -120,6 +120,7 @@ void CompressTask::run()
         // Out of memory outside any archive: the job ends, the program lives on.
         SystemLog::report(SystemLog::JobEnded, SystemLog::Type::Error,
                           QStringLiteral("压缩任务中断：%1").arg(SystemError::outOfMemory()));
+        m_report.aborted = true;
         m_idle = 1;
         emit sendTaskFinished();
     }

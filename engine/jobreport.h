@@ -24,7 +24,7 @@ struct JobReport
     // could not be taken over (outputBusyReason says which).
     bool outputBusy = false;
     QString outputBusyReason;
-    // Ended before its end (the window closed): nothing of it is reported.
+    // Ended before its end (the window closed, or memory ran out outside any archive).
     bool aborted = false;
 
     void add(const ArchiveOutcome &outcome);
