@@ -46,11 +46,10 @@ QByteArray ZipEntryWriter::ntfsTimeField(qint64 time)
     qToLittleEndian<quint16>(kNtfsTag, bytes);
     qToLittleEndian<quint16>(quint16(kNtfsBlockSize), bytes + 2);
     // 4 reserved bytes, then the one attribute: the three times.
-    uchar *block = bytes + kExtraBlockHeaderSize;
-    qToLittleEndian<quint16>(kNtfsTimesTag, block + 4);
-    qToLittleEndian<quint16>(kNtfsTimesSize, block + 6);
-    for (int at = kNtfsTimesAt; at < kNtfsBlockSize; at += 8)
-        qToLittleEndian<quint64>(quint64(time), block + at);
+    qToLittleEndian<quint16>(kNtfsTimesTag, bytes + kExtraBlockHeaderSize + 4);
+    qToLittleEndian<quint16>(kNtfsTimesSize, bytes + kExtraBlockHeaderSize + 6);
+    for (int at = kExtraBlockHeaderSize + kNtfsTimesAt; at < field.size(); at += 8)
+        qToLittleEndian<quint64>(quint64(time), bytes + at);
     return field;
 }
 
