@@ -10,13 +10,13 @@ class ParallelDeflater;
 class QFile;
 class QFileDevice;
 class QuaZip;
-struct QuaZipNewInfo;
+class ZipEntryWriter;
 
 // Writes one source file as the single Deflate entry of a ZIP archive of its own. The
 // archive is written under a temporary name and put in place only whole (WholeFile), so
 // an older archive of that name stays until then, and for good if anything fails. The
 // Deflate stream is made block by block on several threads (ParallelDeflater); this
-// thread alone reads the source and writes the archive.
+// thread alone reads the source and writes the archive, the entry through ZipEntryWriter.
 class ArchiveWriter
 {
 public:
@@ -42,14 +42,11 @@ public:
 
 private:
     bool writeEntry(QuaZip &zip, QFile &source);
-    bool openEntry(QuaZip &zip, const QuaZipNewInfo &info, const QByteArray &name, const QByteArray &extra,
-                   bool zip64);
-    bool copy(QFile &source, QuaZip &zip, ParallelDeflater &deflater);
+    bool copy(QFile &source, ZipEntryWriter &entry, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
-    bool pushBlock(QuaZip &zip, ParallelDeflater &deflater, const QByteArray &block, bool last);
-    bool writeReady(QuaZip &zip, ParallelDeflater &deflater, bool all);
-    bool writeNext(QuaZip &zip, ParallelDeflater &deflater);
-    bool fillLocalZip64Sizes(qint64 zip64FieldAt);
+    bool pushBlock(ZipEntryWriter &entry, ParallelDeflater &deflater, const QByteArray &block, bool last);
+    bool writeReady(ZipEntryWriter &entry, ParallelDeflater &deflater, bool all);
+    bool writeNext(ZipEntryWriter &entry, ParallelDeflater &deflater);
     bool fail(const QString &reason);
 
     const int m_compressors;
@@ -59,8 +56,6 @@ private:
     QFileDevice *m_archive = nullptr;
     QString m_error;
     qint64 m_read = 0;
-    // The Deflate bytes written into the entry.
-    qint64 m_written = 0;
 };
 
 #endif // ARCHIVEWRITER_H

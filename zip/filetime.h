@@ -1,0 +1,15 @@
+#ifndef FILETIME_H
+#define FILETIME_H
+
+#include <QString>
+
+// File times as NTFS keeps them: 100-ns intervals since 1601-01-01 UTC.
+class FileTime
+{
+public:
+    // The last modification of path as exactly as its file system keeps it (to 100 ns);
+    // -1 when it cannot be read or lies before 1601.
+    static qint64 exactModification(const QString &path);
+};
+
+#endif // FILETIME_H
