@@ -6,10 +6,12 @@
 #include "commandline.h"
 #include "consoleoutput.h"
 #include "filenamecodec.h"
+#include "extractcommand.h"
 #include "headlessjob.h"
 #include "settings.h"
 #include "stylesheet.h"
 #include "systemlog.h"
+#include "verifycommand.h"
 #include "vesper.h"
 
 #ifdef Q_OS_WIN
@@ -38,9 +40,14 @@ void print(std::FILE *stream, const QString &text)
     output.write(text.toUtf8());
 }
 
-int runWithoutWindow(int argc, char **argv)
+int runWithoutWindow(int argc, char **argv, const CommandLine &commandLine)
 {
     QCoreApplication app(argc, argv);
+    const QStringList paths = commandLine.paths();
+    if (commandLine.verify())
+        return VerifyCommand().exec(paths.value(0));
+    if (commandLine.extract())
+        return ExtractCommand().exec(paths.value(0), paths.value(1));
     return HeadlessJob().exec();
 }
 
@@ -53,7 +60,7 @@ int main(int argc, char **argv)
     // Before any application object: a server with no display still gets its answer.
     CommandLine commandLine;
     const bool understood = commandLine.parse(CommandLine::arguments(argc, argv));
-    if (!understood || commandLine.help() || commandLine.version() || commandLine.run())
+    if (!understood || commandLine.help() || commandLine.version() || commandLine.withoutWindow())
         attachParentConsole();
     if (!understood) {
         print(stderr, commandLine.error() + QLatin1Char('\n') + CommandLine::usage());
@@ -67,8 +74,8 @@ int main(int argc, char **argv)
         print(stdout, CommandLine::versionText() + QLatin1Char('\n'));
         return 0;
     }
-    if (commandLine.run())
-        return runWithoutWindow(argc, argv);
+    if (commandLine.withoutWindow())
+        return runWithoutWindow(argc, argv, commandLine);
 
     QApplication app(argc, argv);
 #ifndef Q_OS_WIN

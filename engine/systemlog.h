@@ -20,6 +20,8 @@ enum Event {
     SlotCaughtUp = 104,
     DailyModeSwitched = 105,
     DirectoryUnreadable = 106,
+    VerifyEnded = 108,
+    ArchiveDamaged = 109,
     LockTakenOver = 110,
     WaitingForLock = 111,
 };

@@ -242,6 +242,18 @@ bool WholeFile::commit(const Cancelled &cancelled)
     return true;
 }
 
+bool WholeFile::commitNew()
+{
+    if (!m_file.isOpen())
+        return false;
+    if (!syncAndClose() || !placeNew()) {
+        discard();
+        return false;
+    }
+    m_temporaryPath.clear();
+    return true;
+}
+
 void WholeFile::discard()
 {
     if (m_temporaryPath.isEmpty())
@@ -302,6 +314,29 @@ bool WholeFile::replaceFinal(const Cancelled &cancelled)
                     QFile::encodeName(m_finalPath).constData())
         == 0
         || fail(qt_error_string());
+#endif
+}
+
+// In one step, so that nothing can come between a look at the name and the rename.
+bool WholeFile::placeNew()
+{
+#ifdef Q_OS_WIN
+    return MoveFileExW(nativePath(m_temporaryPath).c_str(), nativePath(m_finalPath).c_str(), MOVEFILE_WRITE_THROUGH)
+        || fail(qt_error_string(int(GetLastError())));
+#else
+    const QByteArray from = QFile::encodeName(m_temporaryPath);
+    const QByteArray to = QFile::encodeName(m_finalPath);
+#ifdef Q_OS_LINUX
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return fail(qt_error_string(errno));
+#endif
+    // A file system that cannot rename so: a second name, which never replaces either.
+    if (::link(from.constData(), to.constData()) != 0)
+        return fail(qt_error_string(errno));
+    ::unlink(from.constData());
+    return true;
 #endif
 }
 

@@ -47,6 +47,9 @@ public:
     // Flushes, syncs, closes and puts the file in place; false on any failure, after which
     // the temporary file is gone and the older file untouched.
     bool commit(const Cancelled &cancelled = {});
+    // The same, but only where nothing stands at the final name (not even a link): a file
+    // that appeared there meanwhile is never replaced, and the commit fails.
+    bool commitNew();
     void discard();
 
     // How long the replacement keeps trying while the older file is held open.
@@ -64,6 +67,7 @@ private:
     bool openNewTemporary();
     bool syncAndClose();
     bool replaceFinal(const Cancelled &cancelled);
+    bool placeNew();
     bool fail(const QString &reason);
 
     const Links m_links;

@@ -2,12 +2,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDevice>
 
 #include <limits>
 
 #ifdef Q_OS_WIN
+#include <io.h>
 #include <windows.h>
 #else
+#include <cerrno>
 #include <sys/stat.h>
 #endif
 
@@ -49,5 +52,32 @@ qint64 FileTime::exactModification(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
         return -1;
     return fromUnixTime(status.st_mtim.tv_sec, status.st_mtim.tv_nsec);
+#endif
+}
+
+bool FileTime::setModification(QFileDevice &file, qint64 time, QString *reason)
+{
+    if (time < 0) {
+        *reason = QStringLiteral("no time to set");
+        return false;
+    }
+#ifdef Q_OS_WIN
+    FILETIME written;
+    written.dwLowDateTime = DWORD(quint64(time) & 0xFFFFFFFFu);
+    written.dwHighDateTime = DWORD(quint64(time) >> 32);
+    const HANDLE handle = HANDLE(_get_osfhandle(file.handle()));
+    if (SetFileTime(handle, nullptr, nullptr, &written))
+        return true;
+    *reason = qt_error_string(int(GetLastError()));
+    return false;
+#else
+    // Both times: the access time as the modification, as an extracting tool leaves them.
+    const qint64 seconds = time / kTicksPerSecond - kSecondsFrom1601To1970;
+    const struct timespec times[2] = {{seconds, long(time % kTicksPerSecond) * 100},
+                                      {seconds, long(time % kTicksPerSecond) * 100}};
+    if (::futimens(file.handle(), times) == 0)
+        return true;
+    *reason = qt_error_string(errno);
+    return false;
 #endif
 }

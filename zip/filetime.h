@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class QFileDevice;
+
 // File times as NTFS keeps them: 100-ns intervals since 1601-01-01 UTC.
 class FileTime
 {
@@ -10,6 +12,9 @@ public:
     // The last modification of path as exactly as its file system keeps it (to 100 ns);
     // -1 when it cannot be read or lies before 1601.
     static qint64 exactModification(const QString &path);
+    // Sets the last modification of the open file to time, as exactly as its file system
+    // keeps it; false with the system's reason.
+    static bool setModification(QFileDevice &file, qint64 time, QString *reason);
 };
 
 #endif // FILETIME_H
