@@ -40,6 +40,8 @@ expect_entry usr/share/doc/halcyon/changelog.gz "-rw-r--r-- root/root"
 expect_entry usr/share/man/man1/halcyon.1.gz "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/examples/halcyon-run.service "-rw-r--r-- root/root"
 expect_entry usr/share/doc/halcyon/examples/halcyon-run.timer "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/examples/halcyon-verify.service "-rw-r--r-- root/root"
+expect_entry usr/share/doc/halcyon/examples/halcyon-verify.timer "-rw-r--r-- root/root"
 for size in 16 32 48 64 128 256; do
   expect_entry "usr/share/icons/hicolor/${size}x${size}/apps/halcyon.png" "-rw-r--r-- root/root"
 done
@@ -82,9 +84,11 @@ fi
 # The example units as systemd reads them, started on the packaged binary: any complaint fails.
 examples="$tmp/root/usr/share/doc/halcyon/examples"
 mkdir "$tmp/units"
-sed "s|/usr/bin/halcyon|$tmp/root/usr/bin/halcyon|" "$examples/halcyon-run.service" >"$tmp/units/halcyon-run.service"
-cp "$examples/halcyon-run.timer" "$tmp/units/"
-if verify="$(systemd-analyze verify "$tmp/units/halcyon-run.service" "$tmp/units/halcyon-run.timer" 2>&1)"; then
+for unit in halcyon-run halcyon-verify; do
+  sed "s|/usr/bin/halcyon|$tmp/root/usr/bin/halcyon|" "$examples/$unit.service" >"$tmp/units/$unit.service"
+  cp "$examples/$unit.timer" "$tmp/units/"
+done
+if verify="$(systemd-analyze verify "$tmp/units/"*.service "$tmp/units/"*.timer 2>&1)"; then
   [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
 else
   fail "systemd-analyze verify: $verify"

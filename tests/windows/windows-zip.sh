@@ -25,7 +25,9 @@ portable_case() {
   run_job
   assert_responsive
   close_exits_zero
-  xmllint --noout "$WIN_APP/halcyon-task.xml" || fail "halcyon-task.xml is not well-formed"
+  for task in halcyon-task.xml halcyon-verify-task.xml; do
+    xmllint --noout "$WIN_APP/$task" || fail "$task is not well-formed"
+  done
   [ "$(work_state "$work")" = "$before" ] || fail "the working directory changed: $(ls -A "$work")"
 }
 

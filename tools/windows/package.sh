@@ -43,8 +43,10 @@ plugins=(platforms/qwindows.dll imageformats/qjpeg.dll styles/qwindowsvistastyle
 cp "$exe" "$stage/"
 # For schtasks /XML: UTF-16 with a byte-order mark and CRLF line ends, as Task Scheduler
 # itself exports a task.
-{ printf '\xff\xfe'; sed -e 's/encoding="UTF-8"/encoding="UTF-16"/' -e 's/$/\r/' "$root/app/windows/halcyon-task.xml" |
-    iconv -f UTF-8 -t UTF-16LE; } >"$stage/halcyon-task.xml"
+for task in halcyon-task.xml halcyon-verify-task.xml; do
+  { printf '\xff\xfe'; sed -e 's/encoding="UTF-8"/encoding="UTF-16"/' -e 's/$/\r/' "$root/app/windows/$task" |
+      iconv -f UTF-8 -t UTF-16LE; } >"$stage/$task"
+done
 for plugin in "${plugins[@]}"; do cp "$prefix/plugins/$plugin" "$stage/$plugin"; done
 
 runtime_dirs=()
