@@ -59,8 +59,7 @@ bool ArchiveExtractor::extract(const QString &archivePath, const QString &direct
         return fail(file.errorString());
     const qint64 total = qint64(archive.entry().size);
     qint64 done = 0;
-    QString writeError;
-    const bool inflated = archive.inflate([&](const char *data, qint64 size) {
+    const bool inflated = archive.inflate([&](const char *data, qint64 size, QString &writeError) {
         if (file.device().write(data, size) != size) {
             writeError = file.device().errorString();
             return false;
@@ -71,7 +70,7 @@ bool ArchiveExtractor::extract(const QString &archivePath, const QString &direct
         return true;
     });
     if (!inflated)
-        return fail(writeError.isEmpty() ? archive.errorString() : writeError);
+        return fail(archive.errorString());
     const qint64 exact = archive.entry().modified;
     // Written out first: a later write would move the time again.
     if (!file.device().flush())

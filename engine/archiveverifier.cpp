@@ -1,6 +1,22 @@
 #include "archiveverifier.h"
 
-#include "paralleldeflater.h"
+namespace {
+
+EntryInflater::Entry inflaterEntry(const ZipEntryReader::Entry &entry)
+{
+    EntryInflater::Entry facts;
+    facts.method = entry.method;
+    facts.size = entry.size;
+    facts.crc = entry.crc;
+    facts.dataOffset = entry.dataOffset;
+    facts.compressedSize = entry.compressedSize;
+    facts.blockStride = entry.blockStride;
+    facts.blockSizeLog2 = entry.blockSizeLog2;
+    facts.blockStarts = entry.blockStarts;
+    return facts;
+}
+
+} // namespace
 
 ArchiveVerifier::ArchiveVerifier(const QString &archivePath)
     : m_file(archivePath)
@@ -24,7 +40,7 @@ bool ArchiveVerifier::inflate(const Sink &sink)
     if (!m_headersRead)
         return false;
     EntryInflater inflater;
-    if (!inflater.inflate(m_file, EntryInflater::entryOf(m_entry), sink))
+    if (!inflater.inflate(m_file, inflaterEntry(m_entry), sink))
         return fail(inflater.errorString());
     return true;
 }
