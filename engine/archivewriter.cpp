@@ -98,9 +98,10 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     if (zip.getZipError() != 0)
         return fail(closeError);
     const SystemError indexing;
-    if (!entry.fillBlockIndex())
-        return fail(file.device().error() != QFileDevice::NoError ? indexing.reasonFor(file.device())
-                                                                  : QStringLiteral("压缩文件的块索引未能写入"));
+    if (!entry.fillBlockIndex()) {
+        const bool systemError = file.device().error() != QFileDevice::NoError;
+        return fail(systemError ? indexing.reasonFor(file.device()) : QStringLiteral("压缩文件的块索引未能写入"));
+    }
     if (!file.commit(m_cancelled))
         return fail(m_cancelled() ? QString() : file.errorString());
     progress(m_read, archiveSize);

@@ -419,7 +419,8 @@ QString readDescriptor(QFile &file, qint64 at, qint64 gap, const Header &local, 
     QByteArray bytes;
     if ((gap != 12 && !withSignature && !wide) || !readAt(file, at, gap, bytes))
         return problem("data descriptor", QStringLiteral("not the gap between the data and the central directory"));
-    if ((withSignature && u32(bytes, 0) != kDescriptorSignature) || (strict && (!withSignature || wide != local.hasZip64)))
+    if ((withSignature && u32(bytes, 0) != kDescriptorSignature)
+        || (strict && (!withSignature || wide != local.hasZip64)))
         return problem("data descriptor", QStringLiteral("not as this program writes it"));
     const int shift = withSignature ? 4 : 0;
     if (u32(bytes, shift) != central.crc)

@@ -69,6 +69,7 @@ bool ZipEntryWriter::open(const QuaZipNewInfo &info, const QByteArray &name, qin
     m_written = 0;
     m_blocks = 0;
     m_blockStarts.clear();
+    m_centralAt = -1;
     m_index.reset();
     if (indexedSize >= 0)
         m_index.emplace(quint64(indexedSize));

@@ -27,7 +27,8 @@ public:
     // The NTFS extra field that gives time as its modification, access and creation time.
     static QByteArray ntfsTimeField(qint64 time);
 
-    // archive: the device zip writes, with the entry's local header as its first.
+    // archive: the device zip writes, with the entry's local header as its first; readable
+    // too for the block index.
     ZipEntryWriter(QuaZip &zip, QIODevice &archive);
 
     // name: the entry name's own bytes; exactModified -1 records no exact time. indexedSize:
