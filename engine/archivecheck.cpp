@@ -7,13 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 
-ArchiveCheck::ArchiveCheck(const QString &archivePath)
+ArchiveCheck::ArchiveCheck(const QString &archivePath, Strictness strictness)
 {
     FileNameCodec::install();
     // Opening a FIFO for reading would wait for a writer; the archive replaces it anyway,
-    // and a link, another account's perhaps, too.
+    // and a link, another account's perhaps, too. Any writer's archive is only read.
     const QFileInfo info(archivePath);
-    if (!info.isFile() || info.isSymLink()) {
+    if (!info.isFile() || (strictness == Strictness::ThisProgram && info.isSymLink())) {
         m_errorString = QStringLiteral("no archive file");
         return;
     }
@@ -23,7 +23,7 @@ ArchiveCheck::ArchiveCheck(const QString &archivePath)
         return;
     }
     m_archiveSize = file.size();
-    const ZipEntryReader reader(file);
+    const ZipEntryReader reader(file, strictness);
     if (reader.isWhole())
         m_entry = reader.entry();
     else

@@ -10,14 +10,17 @@
 // whether it still holds its backup as the backup is now, so that the job can leave it as
 // it is. Only a whole single-entry archive counts: its central directory and local header
 // agree, and the file is exactly as long as they say, and nothing in them is what this
-// program's writer never writes (another flag, version, method or extra field).
+// program's writer never writes (another flag, version, method or extra field). Read as any
+// writer's, a single-entry archive of another program is whole too (ZipEntryReader), and a
+// link to one is followed.
 class ArchiveCheck
 {
 public:
     // What the headers of a whole archive say of its entry.
     using Entry = ZipEntryReader::Entry;
+    using Strictness = ZipEntryReader::Strictness;
 
-    explicit ArchiveCheck(const QString &archivePath);
+    explicit ArchiveCheck(const QString &archivePath, Strictness strictness = Strictness::ThisProgram);
 
     bool isWhole() const { return m_errorString.isEmpty(); }
     // Why the archive is not whole; empty for a whole one.

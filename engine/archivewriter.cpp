@@ -86,7 +86,8 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     m_progress = progress;
     m_archive = &file.device();
     m_read = 0;
-    const bool written = writeEntry(zip, source);
+    ZipEntryWriter entry(zip, file.device());
+    const bool written = writeEntry(entry, source);
     const SystemError closing;
     zip.close();
     const QString closeError = closing.reasonFor(file.device());
@@ -96,13 +97,18 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
         return false;
     if (zip.getZipError() != 0)
         return fail(closeError);
+    const SystemError indexing;
+    if (!entry.fillBlockIndex()) {
+        const bool systemError = file.device().error() != QFileDevice::NoError;
+        return fail(systemError ? indexing.reasonFor(file.device()) : QStringLiteral("压缩文件的块索引未能写入"));
+    }
     if (!file.commit(m_cancelled))
         return fail(m_cancelled() ? QString() : file.errorString());
     progress(m_read, archiveSize);
     return true;
 }
 
-bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
+bool ArchiveWriter::writeEntry(ZipEntryWriter &entry, QFile &source)
 {
     const SourceState atOpening(source.fileName());
     // Decided from what the entry may become: incompressible data just under 4 GiB
@@ -111,9 +117,9 @@ bool ArchiveWriter::writeEntry(QuaZip &zip, QFile &source)
     const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
     // The name's own bytes, whatever they are.
     const QByteArray name = FileNameCodec::entryName(info.name);
-    ZipEntryWriter entry(zip, *m_archive);
     const SystemError opening;
-    if (!entry.open(info, name, atOpening.exactModified, zip64))
+    // Each block's output is one write, whose start the index records.
+    if (!entry.open(info, name, atOpening.exactModified, zip64, atOpening.size))
         return fail(opening.reasonFor(*m_archive));
     ParallelDeflater deflater(m_compressors);
     if (!copy(source, entry, deflater))

@@ -41,7 +41,7 @@ public:
     QString errorString() const { return m_error; }
 
 private:
-    bool writeEntry(QuaZip &zip, QFile &source);
+    bool writeEntry(ZipEntryWriter &entry, QFile &source);
     bool copy(QFile &source, ZipEntryWriter &entry, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(ZipEntryWriter &entry, ParallelDeflater &deflater, const QByteArray &block, bool last);

@@ -197,16 +197,16 @@ bool WholeFile::createTemporary()
 }
 
 // Never through a link at the name, which O_EXCL refuses; readable by its owner alone until
-// its permissions are set.
+// its permissions are set. Open for reading too: a writer may check what it patches in place.
 bool WholeFile::openNewTemporary()
 {
 #ifndef Q_OS_WIN
     if (m_links == Links::Replaced) {
         const int fd = ::open(QFile::encodeName(m_temporaryPath).constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
             return fail(qt_error_string(errno));
-        if (m_file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        if (m_file.open(fd, QIODevice::ReadWrite, QFileDevice::AutoCloseHandle))
             return true;
         ::close(fd);
         ::unlink(QFile::encodeName(m_temporaryPath).constData());
@@ -214,7 +214,7 @@ bool WholeFile::openNewTemporary()
     }
 #endif
     m_file.setFileName(m_temporaryPath);
-    return m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || fail(m_file.errorString());
+    return m_file.open(QIODevice::ReadWrite | QIODevice::NewOnly) || fail(m_file.errorString());
 }
 
 bool WholeFile::setPermissionsOf(const QFileDevice &source)

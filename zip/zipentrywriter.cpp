@@ -60,31 +60,68 @@ ZipEntryWriter::ZipEntryWriter(QuaZip &zip, QIODevice &archive)
 }
 
 // The entry takes the raw Deflate stream: its CRC and 64-bit size are given at its close.
-bool ZipEntryWriter::open(const QuaZipNewInfo &info, const QByteArray &name, qint64 exactModified, bool zip64)
+bool ZipEntryWriter::open(const QuaZipNewInfo &info, const QByteArray &name, qint64 exactModified, bool zip64,
+                          qint64 indexedSize)
 {
     const QByteArray extra = exactModified >= 0 ? ntfsTimeField(exactModified) : QByteArray();
     // minizip puts its ZIP64 field after the name and the extra field it is given.
     m_zip64FieldAt = zip64 ? kLocalSize + name.size() + extra.size() : -1;
     m_written = 0;
+    m_blocks = 0;
+    m_blockStarts.clear();
+    m_centralAt = -1;
+    m_index.reset();
+    if (indexedSize >= 0)
+        m_index.emplace(quint64(indexedSize));
+    // The index in the central header alone; minizip appends a central ZIP64 field after it.
+    const QByteArray centralExtra = m_index ? extra + m_index->field({}) : extra;
+    m_nameToIndexEnd = name + centralExtra;
     const zip_fileinfo fileInfo = zipInfo(info);
     zipSetFlags(m_zip.getZipFile(), ZIP_WRITE_DATA_DESCRIPTOR);
     return zipOpenNewFileInZip4_64(m_zip.getZipFile(), name.constData(), &fileInfo, extra.constData(),
-                                   uInt(extra.size()), extra.constData(), uInt(extra.size()), nullptr,
-                                   Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                                   nullptr, 0, (uLong(m_zip.getOsCode()) << 8) | kZip30, 0, zip64 ? 1 : 0)
+                                   uInt(extra.size()), centralExtra.constData(), uInt(centralExtra.size()),
+                                   nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8,
+                                   Z_DEFAULT_STRATEGY, nullptr, 0, (uLong(m_zip.getOsCode()) << 8) | kZip30, 0,
+                                   zip64 ? 1 : 0)
         == ZIP_OK;
 }
 
 bool ZipEntryWriter::write(const QByteArray &deflated)
 {
+    if (m_index && m_index->isListed(m_blocks))
+        m_blockStarts.append(quint64(m_written));
+    ++m_blocks;
     m_written += deflated.size();
     return zipWriteInFileInZip(m_zip.getZipFile(), deflated.constData(), uint(deflated.size())) == ZIP_OK;
 }
 
 bool ZipEntryWriter::close(qint64 size, quint32 crc)
 {
-    return zipCloseFileInZipRaw64(m_zip.getZipFile(), quint64(size), crc) == ZIP_OK
-        && (m_zip64FieldAt < 0 || fillLocalZip64Sizes(size));
+    if (zipCloseFileInZipRaw64(m_zip.getZipFile(), quint64(size), crc) != ZIP_OK
+        || (m_zip64FieldAt >= 0 && !fillLocalZip64Sizes(size)))
+        return false;
+    // zip's close writes the central directory from here.
+    m_centralAt = m_archive.pos();
+    return true;
+}
+
+bool ZipEntryWriter::fillBlockIndex()
+{
+    if (!m_index)
+        return true;
+    if (m_blockStarts.size() != m_index->listedCount() || m_centralAt < 0)
+        return false;
+    const qint64 end = m_archive.pos();
+    const qint64 size = kCentralSize + m_nameToIndexEnd.size();
+    if (!m_archive.seek(m_centralAt))
+        return false;
+    const QByteArray written = m_archive.read(size);
+    if (written.size() != size || qFromLittleEndian<quint32>(written.constData()) != kCentralSignature
+        || written.mid(kCentralSize) != m_nameToIndexEnd)
+        return false;
+    const QByteArray field = m_index->field(m_blockStarts);
+    return m_archive.seek(m_centralAt + size - field.size()) && m_archive.write(field) == field.size()
+        && m_archive.seek(end);
 }
 
 // minizip fills the local ZIP64 field's sizes only once one reaches 4 GiB and leaves them

@@ -26,6 +26,8 @@ constexpr quint64 kZip64EndRecordSize = kZip64EndSize - 12; // as its own size f
 constexpr int kExtraBlockHeaderSize = 4;
 constexpr quint16 kZip64Tag = 0x0001;
 constexpr quint16 kNtfsTag = 0x000a;
+// The writer's own, in the central header only: where the Deflate blocks start (BlockIndex).
+constexpr quint16 kBlockIndexTag = 0x4C48;
 // The NTFS block: 4 reserved bytes, then one attribute, its tag and size (2 bytes each)
 // before the modification, access and creation time, 8 bytes each.
 constexpr quint16 kNtfsTimesTag = 0x0001;
@@ -34,7 +36,10 @@ constexpr int kNtfsTimesAt = 8; // in the block's data
 constexpr int kNtfsBlockSize = kNtfsTimesAt + kNtfsTimesSize;
 
 constexpr quint16 kDescriptorFlag = 0x0008;
+// Encrypted data, strongly encrypted data, an encrypted central directory.
+constexpr quint16 kEncryptionFlags = 0x0001 | 0x0040 | 0x2000;
 constexpr quint16 kUtf8Flag = 0x0800;
+constexpr quint16 kStored = 0;
 constexpr quint16 kDeflate = 8;
 
 // What the writer puts into the version fields: "made by" ZIP 3.0 on Unix (QuaZip's code on

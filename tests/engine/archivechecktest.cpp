@@ -1,10 +1,13 @@
 #include "archivecheck.h"
+#include "archivereader.h"
 #include "archivewriter.h"
 #include "testfiles.h"
 
 #include <JlCompress.h>
 
 #include <QtTest>
+
+#include <zlib.h>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -25,6 +28,7 @@ constexpr int kLocalTimeAt = kNtfsFieldAt + 12;
 // The central header follows the data and the 16-byte descriptor; the end record ends the file.
 constexpr int kCentralSize = 46;
 constexpr int kEndSize = 22;
+constexpr int kBlock = 4 << 20;
 
 quint16 u16(const QByteArray &bytes, int at)
 {
@@ -49,15 +53,38 @@ void setInBoth(QByteArray &bytes, int localAt, quint16 value, quint16 orValue = 
     setU16(bytes, central, orValue ? u16(bytes, central) | orValue : value);
 }
 
-// Another kind of block after the central header's extra field.
-void addCentralExtra(QByteArray &bytes)
+// Bytes after the central header's extra field: another block of it (sizeAt 30) or a comment (32).
+void addToCentral(QByteArray &bytes, int sizeAt, const QByteArray &added)
 {
     const int central = centralAt(bytes);
     const int extraEnd = central + kCentralSize + u16(bytes, central + 28) + u16(bytes, central + 30);
-    bytes.insert(extraEnd, QByteArray::fromHex("55540000"));
-    setU16(bytes, central + 30, u16(bytes, central + 30) + 4);
+    bytes.insert(extraEnd, added);
+    setU16(bytes, central + sizeAt, u16(bytes, central + sizeAt) + added.size());
     const int end = bytes.size() - kEndSize;
-    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(bytes.constData() + end + 12) + 4, bytes.data() + end + 12);
+    qToLittleEndian<quint32>(qFromLittleEndian<quint32>(bytes.constData() + end + 12) + added.size(),
+                             bytes.data() + end + 12);
+}
+
+// The block index field in the central header, after the name and the NTFS field.
+int indexAt(const QByteArray &bytes)
+{
+    return centralAt(bytes) + kCentralSize + 11 + 36;
+}
+
+// What raw inflate makes of bytes, at most limit bytes.
+QByteArray inflated(const QByteArray &bytes, int limit)
+{
+    QByteArray out(limit, '\0');
+    z_stream stream{};
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(bytes.constData()));
+    stream.avail_in = uInt(bytes.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = uInt(limit);
+    inflateInit2(&stream, -MAX_WBITS);
+    inflate(&stream, Z_FINISH);
+    out.truncate(int(stream.total_out));
+    inflateEnd(&stream);
+    return out;
 }
 
 // What the writer's headers hold, apart from the data: [begin, end) ranges.
@@ -124,6 +151,20 @@ void ArchiveCheckTest::holds_data()
     QTest::newRow("NTFS field's reserved bytes set") << "ntfs reserved" << false << false;
     QTest::newRow("another kind of extra field") << "extra" << false << false;
     QTest::newRow("an entry comment") << "comment" << false << false;
+    QTest::newRow("an archive comment") << "archive comment" << false << false;
+    QTest::newRow("block index of another stride") << "stride" << false << false;
+    QTest::newRow("3 blocks") << "blocks" << true << true;
+    QTest::newRow("3 blocks, an offset out of order") << "blocks, out of order" << false << false;
+    // Read as any writer's, what this program alone never writes is whole; what none of its
+    // readers reads is not, and the reason says what it is.
+    QTest::newRow("older archive, as any writer's") << "older, any writer" << true << false;
+    QTest::newRow("an entry comment, as any writer's") << "entry comment, any writer" << true << true;
+    QTest::newRow("an archive comment, as any writer's") << "archive comment, any writer" << true << true;
+    QTest::newRow("another kind of extra field, as any writer's") << "extra, any writer" << true << true;
+    QTest::newRow("block index of another stride, as any writer's") << "stride, any writer" << true << true;
+    QTest::newRow("encrypted, as any writer's") << "encrypted, any writer" << false << false;
+    QTest::newRow("method 12, as any writer's") << "method 12, any writer" << false << false;
+    QTest::newRow("two entries, as any writer's") << "more than one entry, any writer" << false << false;
 }
 
 void ArchiveCheckTest::holds()
@@ -131,14 +172,22 @@ void ArchiveCheckTest::holds()
     QFETCH(QString, change);
     QFETCH(bool, whole);
     QFETCH(bool, holds);
+    const bool anyWriter = change.endsWith(", any writer");
+    change.remove(", any writer");
     QTemporaryDir dir;
     const QString source = dir.filePath("Nightly.BAK");
     const QString archive = dir.filePath("Nightly.rar");
-    writeFile(source, patterned(70000));
+    const QByteArray content = patterned(change.startsWith("blocks") ? 3 * kBlock - 1000 : 70000);
+    writeFile(source, content);
     QVERIFY(setExactTime(source, kSourceTime));
-    // An older archive, as they were before they recorded the exact time: through QuaZipFile alone.
-    QVERIFY(change == "older" ? JlCompress::compressFile(archive, source)
-                              : ArchiveWriter(0, [] { return false; }).write(source, archive, [](qint64, qint64) {}));
+    // An older archive, as they were before they recorded the exact time, and one of two
+    // entries: through QuaZipFile alone.
+    if (change == "older")
+        QVERIFY(JlCompress::compressFile(archive, source));
+    else if (change == "more than one entry")
+        QVERIFY(JlCompress::compressFiles(archive, {source, source}));
+    else
+        QVERIFY(ArchiveWriter(0, [] { return false; }).write(source, archive, [](qint64, qint64) {}));
 
     if (change == "longer")
         QVERIFY(QFile::resize(source, 70001));
@@ -155,15 +204,25 @@ void ArchiveCheckTest::holds()
         setInBoth(bytes, 6, 0, change == "encrypted" ? 0x0001 : 0x0002);
     if (change == "version")
         setInBoth(bytes, 4, 0xFFFF);
+    if (change == "method 12")
+        setInBoth(bytes, 8, 12);
+    if (change == "stride")
+        bytes[indexAt(bytes) + 6] = 2;
+    if (change == "blocks, out of order") // the second offset equal to the first
+        bytes.replace(indexAt(bytes) + 18, 8, bytes.mid(indexAt(bytes) + 10, 8));
     if (change == "ntfs reserved")
         for (int at : {kNtfsFieldAt + 4, centralAt(bytes) + kCentralSize + 11 + 4})
             bytes[at] = 1;
-    if (change == "extra")
-        addCentralExtra(bytes);
+    if (change == "extra" || change == "entry comment")
+        addToCentral(bytes, change == "extra" ? 30 : 32, change == "extra" ? QByteArray::fromHex("55540000") : "note");
     if (change == "comment") { // a byte of the central header's extra field becomes its comment
         const int central = centralAt(bytes);
         setU16(bytes, central + 30, u16(bytes, central + 30) - 1);
         setU16(bytes, central + 32, 1);
+    }
+    if (change == "archive comment") {
+        bytes.append("note");
+        setU16(bytes, bytes.size() - 6, 4);
     }
     if (change != "truncated" && change != "appended" && change != "removed")
         writeFile(archive, bytes);
@@ -172,14 +231,25 @@ void ArchiveCheckTest::holds()
     if (change == "link")
         QVERIFY(QFile::rename(archive, archive + ".elsewhere") && QFile::link(archive + ".elsewhere", archive));
 
-    const ArchiveCheck check(archive);
+    const ArchiveCheck check(archive, anyWriter ? ArchiveCheck::Strictness::AnyWriter
+                                                : ArchiveCheck::Strictness::ThisProgram);
     QVERIFY2(check.isWhole() == whole, qPrintable(check.errorString()));
     QCOMPARE(check.holds(checked), holds);
+    QVERIFY2(!anyWriter || whole || check.errorString().contains(change), qPrintable(check.errorString()));
     if (!whole)
         return;
-    QCOMPARE(check.entry().name, QString("Nightly.BAK"));
-    QCOMPARE(check.entry().size, quint64(70000));
-    QCOMPARE(check.entry().modified, kSourceTime);
+    const ArchiveCheck::Entry &entry = check.entry();
+    QCOMPARE(entry.name, QString("Nightly.BAK"));
+    QCOMPARE(entry.size, quint64(content.size()));
+    QCOMPARE(entry.modified, change == "older" ? -1 : kSourceTime);
+    // The data where the headers say, and each block listed inflating on its own from its start.
+    QCOMPARE(inflated(bytes.mid(int(entry.dataOffset), int(entry.compressedSize)), content.size() + 1), content);
+    QCOMPARE(entry.crc, crcOf(content));
+    QCOMPARE(entry.blockStride, quint32(change == "older" || change == "stride" ? 0 : 1));
+    QCOMPARE(entry.blockStarts.size(), content.size() / kBlock);
+    for (int i = 0; i < entry.blockStarts.size(); ++i)
+        QCOMPARE(inflated(bytes.mid(int(entry.dataOffset + entry.blockStarts[i])), kBlock),
+                 content.mid((i + 1) * kBlock, kBlock));
 }
 
 // Seeded mutations of the headers of real archives: the check never reads outside what it
@@ -224,6 +294,9 @@ void ArchiveCheckTest::damagedHeadersAreNeverWhole()
             if (bytes == original)
                 continue;
             writeFile(archive, bytes);
+            // Read as any writer's too, under the same watch: whole wherever the strict reading is.
+            QVERIFY(ArchiveCheck(archive, ArchiveCheck::Strictness::AnyWriter).isWhole()
+                    || !ArchiveCheck(archive).isWhole());
             QVERIFY2(!ArchiveCheck(archive).holds(source),
                      qPrintable(QString("%1, mutation %2: %3").arg(name).arg(i).arg(QString(bytes.toHex()))));
         }
