@@ -92,9 +92,9 @@ QString CommandLine::usage()
                           "  1   at least one archive failed\n"
                           "  2   nothing to do: a path not saved, no source directory, no .bak file\n"
                           "  3   another job is writing into the output directory\n"
+                          " 64   an unknown option (also without --run)\n"
                           "Exit status of --verify: 0 all whole, 1 something damaged (repaired or not),\n"
-                          "  2 no such directory or no archive in it. Of --extract: 0 done, 1 not.\n"
-                          " 64   an unknown option (also without --run)\n");
+                          "  2 no such directory or no archive in it. Of --extract: 0 done, 1 not.\n");
 }
 
 QString CommandLine::versionText()
