@@ -109,6 +109,14 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("-h") << "" << QStringList{"-h"} << 0 << CommandLine::usage().split('\n', Qt::SkipEmptyParts);
     QTest::newRow("--version") << "" << QStringList{"--version"} << 0 << QStringList{"Halcyon压缩 " HALCYON_VERSION};
     QTest::newRow("a path file too large") << "large path file" << run << 2 << QStringList();
+    const QStringList verify{"--verify"};
+    QTest::newRow("--verify, every archive whole") << "archived" << verify << 0 << both;
+    QTest::newRow("--verify, a byte flipped") << "archived, a.rar flipped" << verify << 1
+                                              << QStringList{"out/a.rar 损坏: ", "out/b.rar ok"};
+    QTest::newRow("--verify, no such directory") << "" << QStringList{"--verify", "gone"} << 2 << QStringList();
+    QTest::newRow("--extract, no such archive") << "" << QStringList{"--extract", "gone.rar"} << 1
+                                                << QStringList{"gone.rar 解压失败: "};
+    QTest::newRow("--verify with --run") << "" << QStringList{"--verify", "--run"} << 64 << QStringList();
 #ifdef Q_OS_LINUX
     // Windows takes no control characters in a name.
     QTest::newRow("a name that would start a line") << "line feed" << run << 0
@@ -201,6 +209,17 @@ void HeadlessJobTest::exitCodes()
     }
     if (setup == "little memory")
         return outOfMemoryFailsOneArchive(dir.path(), out);
+    if (setup.startsWith("archived")) {
+        QProcess job;
+        job.setWorkingDirectory(dir.path());
+        job.start(halcyon(), {"-platform", "offscreen", "--run"});
+        QVERIFY(job.waitForFinished(120000) && job.exitCode() == 0);
+        if (setup.endsWith("flipped")) {
+            QByteArray bytes = readFile(out + "/a.rar");
+            bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x10);
+            writeFile(out + "/a.rar", bytes);
+        }
+    }
 
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -234,8 +253,7 @@ void HeadlessJobTest::exitCodes()
         QVERIFY2(!QFileInfo::exists(CompressTask::lockPath(out)), "a job leaves no lock behind");
     if (exitCode >= 2)
         QVERIFY(!QFileInfo::exists(out + "/a.rar"));
-    const bool jobRan = exitCode <= 1 && !arguments.contains("--help") && !arguments.contains("-h")
-        && !arguments.contains("--version");
+    const bool jobRan = (exitCode <= 1 && arguments.contains("--run")) || setup.startsWith("archived");
     QCOMPARE(QFileInfo::exists(out + "/a.rar.halcyon-Xy12Zw.tmp"), !jobRan);
     QVERIFY(QFileInfo::exists(out + "/a.rar.backup"));
     // Nothing outside the output directory was written, and no archive is more readable
