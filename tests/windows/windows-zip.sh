@@ -1,7 +1,8 @@
 # The portable zip under Wine: unpacked into a fresh Windows, the program opens its window,
 # loads every file of the folder and nothing else of ours, archives a run-now job, and
 # exits with 0 when its window is closed; its Task Scheduler task is well-formed; halcyon.exe
-# --run with its lines, exit code and events; a job whose older archive another program holds.
+# --run with its lines, exit code and events, then --verify and --extract; a job whose older
+# archive another program holds.
 #   bash windows-zip.sh SOURCE_DIR VERSION X11TOOL
 set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/winelib.sh" "$@"
@@ -68,6 +69,14 @@ headless_case() {
   [ "$(tr -d '\r' <"$CASE_DIR/version.txt")" = "Halcyon压缩 $win_version" ] || fail "--version printed: $(cat "$CASE_DIR/version.txt")"
   check_archive "$JOB_OUT/Nightly.rar" "$JOB_SRC/a/Nightly.BAK"
   grep -q 'eventlog.*L"100: ' "$CASE_DIR/wine.log" || fail "no event 100 reached ReportEventW: $(grep eventlog "$CASE_DIR/wine.log" | head -5)"
+  # The worst day: the archives proven, and a backup given back with its bytes and time.
+  (cd "$work" && wine "$WIN_APP/halcyon.exe" --verify >"$CASE_DIR/verify.txt" 2>/dev/null) || fail "--verify failed: $(cat "$CASE_DIR/verify.txt")"
+  [ "$(grep -c ' ok' "$CASE_DIR/verify.txt")" -eq 2 ] || fail "--verify printed: $(cat "$CASE_DIR/verify.txt")"
+  mkdir "$work/restore"
+  (cd "$work" && wine "$WIN_APP/halcyon.exe" --extract "$(winepath -w "$JOB_OUT/Nightly.rar")" restore >"$CASE_DIR/extract.txt" 2>/dev/null) ||
+    fail "--extract failed: $(cat "$CASE_DIR/extract.txt")"
+  cmp "$work/restore/Nightly.BAK" "$JOB_SRC/a/Nightly.BAK" || fail "--extract gave back other bytes"
+  [ "$(stat -c %Y "$work/restore/Nightly.BAK")" = "$(stat -c %Y "$JOB_SRC/a/Nightly.BAK")" ] || fail "--extract did not keep the backup's time"
 }
 
 start_xvfb
