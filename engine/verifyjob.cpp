@@ -74,16 +74,21 @@ VerifyJob::Outcome VerifyJob::verify(const QString &archivePath)
 {
     Outcome outcome;
     outcome.archivePath = archivePath;
-    ArchiveVerifier verifier(archivePath);
-    const bool headersRead = verifier.readHeaders();
-    outcome.whole = headersRead && verifier.inflate();
-    if (outcome.whole)
-        return outcome;
-    outcome.reason = verifier.errorString();
+    bool headersRead = false;
+    ZipEntryReader::Entry entry;
+    {
+        ArchiveVerifier verifier(archivePath);
+        headersRead = verifier.readHeaders();
+        outcome.whole = headersRead && verifier.inflate();
+        if (outcome.whole)
+            return outcome;
+        outcome.reason = verifier.errorString();
+        entry = verifier.entry();
+    } // closed: Windows replaces no file that a handle of ours still holds
     if (!headersRead)
         outcome.notRepairedReason = QStringLiteral("其头部无法读取，无从确认其备份文件");
     else
-        repair(outcome, verifier.entry().name, verifier.entry().size, verifier.entry().modified);
+        repair(outcome, entry.name, entry.size, entry.modified);
     return outcome;
 }
 
