@@ -7,18 +7,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
-
-constexpr qint64 kTicksPerMsec = 10000;
-constexpr qint64 kMsecsFrom1601To1970 = 11644473600000LL;
-
-qint64 ticksOf(const QDateTime &time)
-{
-    return time.isValid() ? (time.toMSecsSinceEpoch() + kMsecsFrom1601To1970) * kTicksPerMsec : -1;
-}
-
-} // namespace
-
 QString ArchiveExtractor::safeName(const QString &entryName, QString *reason)
 {
     QString name = entryName;
@@ -75,7 +63,7 @@ bool ArchiveExtractor::extract(const QString &archivePath, const QString &direct
     // Written out first: a later write would move the time again.
     if (!file.device().flush())
         return fail(file.device().errorString());
-    if (!FileTime::setModification(file.device(), exact >= 0 ? exact : ticksOf(archive.entry().dosTime), &reason))
+    if (!FileTime::setModification(file.device(), exact >= 0 ? exact : FileTime::fromDateTime(archive.entry().dosTime), &reason))
         return fail(reason);
     if (!file.commitNew())
         return fail(file.errorString());

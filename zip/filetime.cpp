@@ -1,5 +1,6 @@
 #include "filetime.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
@@ -16,10 +17,10 @@
 
 namespace {
 
-#ifndef Q_OS_WIN
 constexpr qint64 kTicksPerSecond = 10000000;
 constexpr qint64 kSecondsFrom1601To1970 = 11644473600LL;
 
+#ifndef Q_OS_WIN
 qint64 fromUnixTime(qint64 seconds, long nanoseconds)
 {
     const qint64 sinceFrom1601 = seconds + kSecondsFrom1601To1970;
@@ -80,4 +81,11 @@ bool FileTime::setModification(QFileDevice &file, qint64 time, QString *reason)
     *reason = qt_error_string(errno);
     return false;
 #endif
+}
+
+qint64 FileTime::fromDateTime(const QDateTime &time)
+{
+    if (!time.isValid())
+        return -1;
+    return (time.toMSecsSinceEpoch() + kSecondsFrom1601To1970 * 1000) * (kTicksPerSecond / 1000);
 }
