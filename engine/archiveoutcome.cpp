@@ -2,7 +2,9 @@
 
 SystemLog::Event ArchiveOutcome::logEvent() const
 {
-    return kind == Kind::UnreadableDirectory ? SystemLog::DirectoryUnreadable : SystemLog::ArchiveFailed;
+    if (kind == Kind::UnreadableDirectory)
+        return SystemLog::DirectoryUnreadable;
+    return reserveReached ? SystemLog::ReserveReached : SystemLog::ArchiveFailed;
 }
 
 QString ArchiveOutcome::logText() const

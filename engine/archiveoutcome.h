@@ -30,9 +30,11 @@ struct ArchiveOutcome
     qint64 bytesRead = 0;
     // The archive's size: what was written, or for an unchanged one what it already holds.
     qint64 bytesWritten = 0;
+    // Failed because it would have taken the output volume below its reserve.
+    bool reserveReached = false;
 
     bool failed() const { return kind == Kind::Failed || kind == Kind::UnreadableDirectory; }
-    // The system log's record of a failure (101, 106); nothing is logged of the others.
+    // The system log's record of a failure (101, 106, 107); nothing is logged of the others.
     SystemLog::Event logEvent() const;
     QString logText() const;
 };

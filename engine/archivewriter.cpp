@@ -2,9 +2,12 @@
 
 #include "filenamecodec.h"
 #include "filetime.h"
+#include "outputreserve.h"
 #include "paralleldeflater.h"
+#include "sourcepagecache.h"
 #include "systemerror.h"
 #include "wholefile.h"
+#include "writebehind.h"
 #include "zipentrywriter.h"
 
 #include <quazip.h>
@@ -51,9 +54,10 @@ struct SourceState
 
 } // namespace
 
-ArchiveWriter::ArchiveWriter(int compressors, Cancelled cancelled)
+ArchiveWriter::ArchiveWriter(int compressors, Cancelled cancelled, OutputReserve *reserve)
     : m_compressors(compressors)
     , m_cancelled(std::move(cancelled))
+    , m_reserve(reserve)
 {
     FileNameCodec::install();
 }
@@ -67,10 +71,15 @@ int ArchiveWriter::defaultCompressors()
 bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath, const Progress &progress)
 {
     m_error.clear();
+    m_reserveReached = false;
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return fail(source.errorString());
+    SourcePageCache::preferSequential(source);
     QDir().mkpath(QFileInfo(archivePath).absolutePath());
+    // A volume already at its reserve is not worth reading the backup for.
+    if (m_reserve && !m_reserve->allows(0))
+        return failReserve();
     // Another account may have put a link under the archive's name; and the archive is
     // no more readable than its backup.
     WholeFile file(archivePath, WholeFile::Links::Replaced);
@@ -85,14 +94,17 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
         return fail(opening.reasonFor(file.device()));
     m_progress = progress;
     m_archive = &file.device();
+    WriteBehind writeBehind(file.device());
+    m_writeBehind = &writeBehind;
     m_read = 0;
     ZipEntryWriter entry(zip, file.device());
-    const bool written = writeEntry(entry, source);
+    const bool written = writeEntry(entry, source, sourcePath);
     const SystemError closing;
     zip.close();
     const QString closeError = closing.reasonFor(file.device());
     const qint64 archiveSize = file.device().size();
     m_archive = nullptr;
+    m_writeBehind = nullptr;
     if (!written)
         return false;
     if (zip.getZipError() != 0)
@@ -108,13 +120,13 @@ bool ArchiveWriter::write(const QString &sourcePath, const QString &archivePath,
     return true;
 }
 
-bool ArchiveWriter::writeEntry(ZipEntryWriter &entry, QFile &source)
+bool ArchiveWriter::writeEntry(ZipEntryWriter &entry, QFile &source, const QString &sourcePath)
 {
-    const SourceState atOpening(source.fileName());
+    const SourceState atOpening(sourcePath);
     // Decided from what the entry may become: incompressible data just under 4 GiB
     // deflates past it.
     const bool zip64 = ZipEntryWriter::needsZip64(deflateBound(atOpening.size));
-    const QuaZipNewInfo info(QFileInfo(source.fileName()).fileName(), source.fileName());
+    const QuaZipNewInfo info(QFileInfo(sourcePath).fileName(), sourcePath);
     // The name's own bytes, whatever they are.
     const QByteArray name = FileNameCodec::entryName(info.name);
     const SystemError opening;
@@ -125,7 +137,7 @@ bool ArchiveWriter::writeEntry(ZipEntryWriter &entry, QFile &source)
     if (!copy(source, entry, deflater))
         return false;
     // A backup still being written (or rewritten) would be archived as a mix of states.
-    if (m_read != atOpening.size || !(SourceState(source.fileName()) == atOpening))
+    if (m_read != atOpening.size || !(SourceState(sourcePath) == atOpening))
         return fail(QStringLiteral("备份文件在读取时发生了变化"));
     const SystemError closing;
     if (!entry.close(m_read, deflater.crc()))
@@ -137,6 +149,7 @@ bool ArchiveWriter::writeEntry(ZipEntryWriter &entry, QFile &source)
 // once the next chunk shows it is not the last, so that the last block ends the stream.
 bool ArchiveWriter::copy(QFile &source, ZipEntryWriter &entry, ParallelDeflater &deflater)
 {
+    SourcePageCache pageCache(source);
     QByteArray block(ParallelDeflater::kBlockSize, Qt::Uninitialized);
     int filled = 0;
     bool atEnd = source.atEnd();
@@ -153,6 +166,7 @@ bool ArchiveWriter::copy(QFile &source, ZipEntryWriter &entry, ParallelDeflater 
         if (count <= 0)
             return fail(count < 0 ? source.errorString() : QStringLiteral("备份文件在读取时发生了变化"));
         filled += int(count);
+        pageCache.readUpTo(source.pos());
         atEnd = source.atEnd();
         if (!writeReady(entry, deflater, false))
             return false;
@@ -203,10 +217,20 @@ bool ArchiveWriter::writeNext(ZipEntryWriter &entry, ParallelDeflater &deflater)
     // Out of memory, or a block that did not give back its source.
     if (deflater.failed())
         return fail(QStringLiteral("压缩数据未通过校验，或内存不足"));
+    if (m_reserve && !m_reserve->allows(output.size()))
+        return failReserve();
     const SystemError writing;
     if (!entry.write(output))
         return fail(writing.reasonFor(*m_archive));
+    if (!m_writeBehind->wroteUpTo(m_archive->pos()))
+        return fail(m_writeBehind->errorString());
     return true;
+}
+
+bool ArchiveWriter::failReserve()
+{
+    m_reserveReached = m_error.isEmpty();
+    return fail(m_reserve->reason());
 }
 
 bool ArchiveWriter::fail(const QString &reason)

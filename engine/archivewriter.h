@@ -6,10 +6,12 @@
 
 #include <functional>
 
+class OutputReserve;
 class ParallelDeflater;
 class QFile;
 class QFileDevice;
 class QuaZip;
+class WriteBehind;
 class ZipEntryWriter;
 
 // Writes one source file as the single Deflate entry of a ZIP archive of its own. The
@@ -28,7 +30,9 @@ public:
     using Cancelled = std::function<bool()>;
 
     // compressors: threads for a source of more than one block; 0 deflates on this thread.
-    ArchiveWriter(int compressors, Cancelled cancelled);
+    // reserve: asked before the archive and before each block it writes; null writes until
+    // the disk is full.
+    ArchiveWriter(int compressors, Cancelled cancelled, OutputReserve *reserve = nullptr);
 
     // The compressors for this machine: one for each CPU the process may use, none on one.
     static int defaultCompressors();
@@ -39,22 +43,28 @@ public:
     // Why the last write failed: the system's own words, or the program's for its checks;
     // empty when it was cancelled.
     QString errorString() const { return m_error; }
+    // The last write failed because it would have taken the volume below its reserve.
+    bool reserveReached() const { return m_reserveReached; }
 
 private:
-    bool writeEntry(ZipEntryWriter &entry, QFile &source);
+    bool writeEntry(ZipEntryWriter &entry, QFile &source, const QString &sourcePath);
     bool copy(QFile &source, ZipEntryWriter &entry, ParallelDeflater &deflater);
     void reportPieces(qint64 count, bool atEnd);
     bool pushBlock(ZipEntryWriter &entry, ParallelDeflater &deflater, const QByteArray &block, bool last);
     bool writeReady(ZipEntryWriter &entry, ParallelDeflater &deflater, bool all);
     bool writeNext(ZipEntryWriter &entry, ParallelDeflater &deflater);
     bool fail(const QString &reason);
+    bool failReserve();
 
     const int m_compressors;
     const Cancelled m_cancelled;
+    OutputReserve *const m_reserve;
     // The archive being written and what has been read of its source.
     Progress m_progress;
     QFileDevice *m_archive = nullptr;
+    WriteBehind *m_writeBehind = nullptr;
     QString m_error;
+    bool m_reserveReached = false;
     qint64 m_read = 0;
 };
 

@@ -2,11 +2,14 @@
 
 #include "archivecheck.h"
 #include "archivewriter.h"
+#include "lastsuccessfile.h"
 #include "outputlock.h"
+#include "outputreserve.h"
 #include "systemerror.h"
 #include "treewalk.h"
 #include "wholefile.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,6 +56,7 @@ JobReport BackupJob::run()
     m_report.outputDir = m_outputDir;
     QElapsedTimer timer;
     timer.start();
+    m_settings = JobSettings::read(QLatin1String(JobSettings::kFileName));
 
     TreeWalk::Visitor visitor;
     visitor.missingDirectory = [this](const QString &path) {
@@ -70,12 +74,14 @@ JobReport BackupJob::run()
         return stopped();
     };
     TreeWalk(m_suffix, visitor).walk(m_sourceDir);
-    m_outputLock.reset();
 
     m_report.aborted = m_hooks.aborted();
+    m_report.seconds = double(timer.elapsed()) / 1000.0;
+    if (LastSuccessFile::earnedBy(m_report))
+        markSuccess();
+    m_outputLock.reset();
     if (m_report.aborted || m_report.outputBusy)
         return m_report;
-    m_report.seconds = double(timer.elapsed()) / 1000.0;
     if (m_report.nothingFound() && m_report.sourceFound)
         SystemLog::report(SystemLog::NothingFound, SystemLog::Type::Warning,
                           QStringLiteral("在此文件夹中未搜索到 .bak 文件：%1").arg(m_sourceDir));
@@ -154,11 +160,12 @@ void BackupJob::finish(ArchiveOutcome outcome)
 
 bool BackupJob::writeArchive(ArchiveOutcome &outcome, qint64 sourceSize)
 {
+    OutputReserve reserve(m_outputDir, m_settings.reserve);
     // Asked between the source's chunks: often enough to keep the lock fresh.
-    ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [this] {
+    ArchiveWriter writer(m_settings.compressors(), [this] {
         keepOutput();
         return m_hooks.aborted();
-    });
+    }, &reserve);
     const bool written = writer.write(outcome.sourcePath, outcome.archivePath,
                                       [&](qint64 read, qint64 archiveBytes) {
                                           outcome.bytesRead = read;
@@ -166,7 +173,17 @@ bool BackupJob::writeArchive(ArchiveOutcome &outcome, qint64 sourceSize)
                                           m_hooks.progress(percentage(read, sourceSize), double(archiveBytes) * kMiB);
                                       });
     outcome.reason = writer.errorString();
+    outcome.reserveReached = writer.reserveReached();
     return written;
+}
+
+// Written while the lock is still held, so that no other job writes it meanwhile.
+void BackupJob::markSuccess()
+{
+    QString reason;
+    if (!LastSuccessFile::write(m_report, QDateTime::currentDateTime(), &reason))
+        SystemLog::report(SystemLog::LastSuccessUnwritten, SystemLog::Type::Warning,
+                          QStringLiteral("未能写入 %1%2：%3").arg(m_outputDir, QLatin1String(LastSuccessFile::kFileName), reason));
 }
 
 // Taken before the job's first archive, so that a job that writes nothing leaves no trace.

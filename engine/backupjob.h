@@ -3,6 +3,7 @@
 
 #include "archiveoutcome.h"
 #include "jobreport.h"
+#include "jobsettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,9 @@ class OutputLock;
 // directory's lock from the first archive to the end, removes what an interrupted job left,
 // writes each backup's archive (or leaves one that already holds it) and tallies the job.
 // Each archive is announced, then reported once as an ArchiveOutcome; the job ends with a
-// JobReport. It tells the system's log of each failure and of the job's end.
+// JobReport. It tells the system's log of each failure and of the job's end. It reads
+// halcyon.ini in the working directory as it starts, and after a job in which nothing failed
+// leaves halcyon-last-success.txt in the output directory.
 class BackupJob
 {
 public:
@@ -53,6 +56,7 @@ private:
     ArchiveOutcome announce(const QString &archivePath, const QString &sourcePath);
     void finish(ArchiveOutcome outcome);
     bool writeArchive(ArchiveOutcome &outcome, qint64 sourceSize);
+    void markSuccess();
     bool stopped() const;
 
     const QString m_sourceDir;
@@ -60,6 +64,7 @@ private:
     const QString m_outputDir;
     const Hooks m_hooks;
     JobReport m_report;
+    JobSettings m_settings;
     // Held from the job's first archive to its end.
     std::unique_ptr<OutputLock> m_outputLock;
     QStringList m_leftovers; // temporaries in the output directory when the lock was taken

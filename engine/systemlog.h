@@ -20,10 +20,13 @@ enum Event {
     SlotCaughtUp = 104,
     DailyModeSwitched = 105,
     DirectoryUnreadable = 106,
+    ReserveReached = 107,
     VerifyEnded = 108,
     ArchiveDamaged = 109,
     LockTakenOver = 110,
     WaitingForLock = 111,
+    SettingsIgnored = 112,
+    LastSuccessUnwritten = 113,
 };
 
 // Queued, never waited for. The text appears on one line: control characters and the bytes

@@ -2,6 +2,8 @@
 
 #include "archiveverifier.h"
 #include "archivewriter.h"
+#include "jobsettings.h"
+#include "outputreserve.h"
 #include "backupjob.h"
 #include "filetime.h"
 #include "outputlock.h"
@@ -112,10 +114,13 @@ void VerifyJob::repair(Outcome &outcome, const QString &name, quint64 size, qint
         outcome.notRepairedReason = lock.reason();
         return;
     }
-    ArchiveWriter writer(ArchiveWriter::defaultCompressors(), [&lock] {
+    // Written as the job writes it, with the operator's settings of now.
+    const JobSettings settings = JobSettings::read(QLatin1String(JobSettings::kFileName));
+    OutputReserve reserve(m_directory, settings.reserve);
+    ArchiveWriter writer(settings.compressors(), [&lock] {
         lock.refresh();
         return false;
-    });
+    }, &reserve);
     if (!writer.write(backup, outcome.archivePath, [](qint64, qint64) {})) {
         outcome.notRepairedReason = writer.errorString();
         return;

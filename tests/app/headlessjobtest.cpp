@@ -127,6 +127,9 @@ void HeadlessJobTest::exitCodes_data()
     QTest::newRow("out of memory") << "little memory" << run << 1 << QStringList();
     QTest::newRow("a full disk") << "full disk" << run << 1
                                  << QStringList{"out/a.rar 压缩失败: " + qt_error_string(ENOSPC), "out/b.rar ok"};
+    QTest::newRow("an archive that would cross the reserve") << "reserve" << run << 1
+                                                             << QStringList{"out/a.rar 压缩失败: ", "out/b.rar ok"};
+    QTest::newRow("threads=1 and threads=7") << "threads" << run << 0 << QStringList{"out/a.rar ok", "out/b.rar unchanged"};
 #endif
 }
 
@@ -141,10 +144,11 @@ void HeadlessJobTest::exitCodes()
     QVERIFY(dir.isValid());
     const QString src = dir.filePath("src"), out = dir.filePath("out");
     QVERIFY(QDir().mkpath(src + "/sub") && QDir().mkpath(out));
-    if (setup == "full disk" && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", out}) != 0)
+    const bool smallDisk = setup == "full disk" || setup == "reserve";
+    if (smallDisk && QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", out}) != 0)
         QSKIP("mounting a tmpfs is not permitted here");
     auto unmount = qScopeGuard([&] {
-        if (setup == "full disk")
+        if (smallDisk)
             QProcess::execute("umount", {out});
     });
     if (setup != "no backups") {
@@ -171,10 +175,16 @@ void HeadlessJobTest::exitCodes()
         QVERIFY(QFile::setPermissions(src + "/a.bak", QFile::ReadOwner));
         QVERIFY(QFile::remove(src + "/sub/b.BAK") && QFile::link(elsewhere + "/private/key", src + "/sub/b.BAK"));
     }
-    if (setup == "full disk") {
-        QByteArray random(3 << 20, Qt::Uninitialized);
+    const QString mark = out + "/halcyon-last-success.txt";
+    if (smallDisk) {
+        QByteArray random((setup == "reserve" ? 600 : 3 * 1024) << 10, Qt::Uninitialized);
         QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
         writeFile(src + "/a.bak", random);
+        writeFile(dir.filePath("halcyon.ini"), setup == "reserve" ? "[output]\nreserve=50%\n" : "[output]\nreserve=0\n");
+    }
+    if (setup == "reserve") {
+        writeFile(out + "/a.rar", "previous archive");
+        writeFile(mark, "an older night");
     }
     if (setup.startsWith("lock:")) {
         writeFile(lock, setup.section(':', 1, 1).toUtf8());
@@ -209,6 +219,19 @@ void HeadlessJobTest::exitCodes()
     }
     if (setup == "little memory")
         return outOfMemoryFailsOneArchive(dir.path(), out);
+    QByteArray oneThread;
+    if (setup == "threads") {
+        writeFile(src + "/a.bak", patterned(9 << 20));
+        writeFile(dir.filePath("halcyon.ini"), "[job]\nthreads=1\n");
+        QProcess job;
+        job.setWorkingDirectory(dir.path());
+        job.start(halcyon(), {"-platform", "offscreen", "--run"});
+        QVERIFY(job.waitForFinished(120000) && job.exitCode() == 0);
+        oneThread = readFile(out + "/a.rar");
+        QVERIFY(QFile::remove(out + "/a.rar"));
+        // A key it does not know costs a warning, not the job.
+        writeFile(dir.filePath("halcyon.ini"), "[job]\nthreads=7\ncolour=blue\n");
+    }
     if (setup.startsWith("archived")) {
         QProcess job;
         job.setWorkingDirectory(dir.path());
@@ -254,6 +277,17 @@ void HeadlessJobTest::exitCodes()
     if (exitCode >= 2)
         QVERIFY(!QFileInfo::exists(out + "/a.rar"));
     const bool jobRan = (exitCode <= 1 && arguments.contains("--run")) || setup.startsWith("archived");
+    if (setup == "threads")
+        QCOMPARE(readFile(out + "/a.rar"), oneThread);
+    if (setup == "reserve") {
+        QVERIFY2(printed.contains("reserve=50%"), qPrintable(printed));
+        QCOMPARE(readFile(out + "/a.rar"), QByteArray("previous archive"));
+        QCOMPARE(readFile(mark), QByteArray("an older night"));
+    }
+    // Its age is the time since the last job in which nothing failed.
+    QCOMPARE(QFileInfo::exists(mark), (jobRan && exitCode == 0) || setup.startsWith("archived") || setup == "reserve");
+    if (jobRan && exitCode == 0)
+        QVERIFY2(readFile(mark).contains("\nsource=" + src.toUtf8() + "\n"), readFile(mark).constData());
     QCOMPARE(QFileInfo::exists(out + "/a.rar.halcyon-Xy12Zw.tmp"), !jobRan);
     QVERIFY(QFileInfo::exists(out + "/a.rar.backup"));
     // Nothing outside the output directory was written, and no archive is more readable

@@ -2,6 +2,7 @@
 #include "archivereader.h"
 #include "compresstask.h"
 #include "filenamecodec.h"
+#include "lastsuccessfile.h"
 #include "testfiles.h"
 #include "threadpriority.h"
 
@@ -132,6 +133,14 @@ QStringList filesIn(const QString &dir)
     return names;
 }
 
+// What a job in which nothing failed leaves beside its archives.
+QStringList withSuccessMark(QStringList names)
+{
+    names << LastSuccessFile::kFileName;
+    names.sort();
+    return names;
+}
+
 } // namespace
 
 class CompressTaskTest : public QObject
@@ -248,7 +257,7 @@ void CompressTaskTest::walk()
     Recorder recorder(&task);
     runNow(task, recorder, out());
 
-    QCOMPARE(filesIn(out()), archives);
+    QCOMPARE(filesIn(out()), withSuccessMark(archives));
     QVERIFY(!recorder.events().contains("notfound"));
     for (const QString &archive : archives) {
         const QString source = sourceOf.value(archive);
@@ -477,7 +486,7 @@ void CompressTaskTest::symlinkCycleIsWalkedOnce()
     runNow(task, recorder, out());
     // Reached once through "again" (a plain link, followed) and once through "inner".
     QCOMPARE(recorder.messages(), QStringList({"message x.rar", "message x.rar"}));
-    QCOMPARE(filesIn(out()), QStringList{"x.rar"});
+    QCOMPARE(filesIn(out()), withSuccessMark({"x.rar"}));
 }
 
 void CompressTaskTest::specialFilesAreSkipped()
@@ -493,7 +502,7 @@ void CompressTaskTest::specialFilesAreSkipped()
     Recorder recorder(&task);
     runNow(task, recorder, out());
     QCOMPARE(recorder.messages(), QStringList{"message real.rar"});
-    QCOMPARE(filesIn(out()), QStringList{"real.rar"});
+    QCOMPARE(filesIn(out()), withSuccessMark({"real.rar"}));
 }
 
 void CompressTaskTest::abortMidFileKeepsOlderArchive()
@@ -507,6 +516,7 @@ void CompressTaskTest::abortMidFileKeepsOlderArchive()
     // Long enough that the abort, which comes within a few polls of the first report, finds
     // the copy still going: libdeflate takes 4 MiB blocks at over 100 MB/s a CPU.
     writeFile(src() + "/big.bak", patterned(64 << 20));
+    const QByteArray mark = readFile(out() + "/" + LastSuccessFile::kFileName);
 
     QTemporaryDir copyOfSources;
     CompressTask task;
@@ -520,8 +530,9 @@ void CompressTaskTest::abortMidFileKeepsOlderArchive()
     QCoreApplication::processEvents();
     QCOMPARE(finished.count(), 0);
 
-    QCOMPARE(filesIn(out()), QStringList{"big.rar"});
+    QCOMPARE(filesIn(out()), withSuccessMark({"big.rar"}));
     QCOMPARE(readArchive(out() + "/big.rar").data, QByteArray("the old backup"));
+    QCOMPARE(readFile(out() + "/" + LastSuccessFile::kFileName), mark);
 }
 
 // When the slot falls due is DailySchedule's (dailyscheduletest); here the worker runs it.
