@@ -2,8 +2,10 @@
 // over the same bytes, with a receiver that takes the progress reports the way the window
 // does: straight into a ProgressMailbox on the worker's thread, emptied once a frame here.
 //
-//   halcyonbench job SOURCE_DIR OUTPUT_DIR   one job; prints seconds, sizes, CPU time, peak RSS,
-//                                            the threads it left behind
+//   halcyonbench job SOURCE_DIR OUTPUT_DIR [leave-cache]
+//                                            one job; prints seconds, sizes, CPU time, peak RSS,
+//                                            the threads it left behind; leave-cache: the page
+//                                            cache left to the system, as a baseline
 //   halcyonbench zlib FILE                   one Deflate stream on this thread; seconds, size
 //   halcyonbench log ROWS [BURST]            the window's monitor log taking ROWS archive rows,
 //                                            BURST rows to an event-loop pass (default 50)
@@ -13,7 +15,9 @@
 #include "compresstask.h"
 #include "monitorlist.h"
 #include "progressmailbox.h"
+#include "sourcepagecache.h"
 #include "vesper.h"
+#include "writebehind.h"
 
 #include <quazip.h>
 #include <quazipfileinfo.h>
@@ -310,13 +314,17 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() == 4 && args[1] == QLatin1String("job"))
+    if ((args.size() == 4 || (args.size() == 5 && args[4] == QLatin1String("leave-cache")))
+        && args[1] == QLatin1String("job")) {
+        SourcePageCache::setEnabled(args.size() == 4);
+        WriteBehind::setEnabled(args.size() == 4);
         return runJob(args[2], args[3]);
+    }
     if (args.size() == 3 && args[1] == QLatin1String("zlib"))
         return runZlib(args[2]);
     if ((args.size() == 3 || args.size() == 4) && args[1] == QLatin1String("log"))
         return runLog(args[2].toInt(), args.value(3, QStringLiteral("50")).toInt());
-    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR | zlib FILE | log ROWS [BURST]\n";
+    QTextStream(stderr) << "usage: halcyonbench job SOURCE_DIR OUTPUT_DIR [leave-cache] | zlib FILE | log ROWS [BURST]\n";
     return 2;
 }
 
