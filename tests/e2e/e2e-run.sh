@@ -35,6 +35,7 @@ tree_case() {
   wait_job test -f "$out/inner.rar"
   no_boxes || fail "a warning box appeared for a tree full of backups"
   expect_archives "$out" "${expected[@]}"
+  grep -qx "written=${#expected[@]}" "$out/$SUCCESS_MARK" || fail "no success mark after a good job"
   check_archive "$out/Nightly.rar" "$src/a/b/Nightly.BAK"
   check_archive "$out/Mixed.rar" "$src/Mixed.bAk"
   check_archive "$out/plain.rar" "$src/plain.bak"

@@ -64,8 +64,10 @@ older_kept() {
 
 source_open() { open_files_in "$SRC/mut" | grep -qx "$SRC/mut/$1"; }
 
-# small_output_disk SIZE: the output directory becomes a tmpfs of SIZE (as mount -o size).
+# small_output_disk SIZE: the output directory becomes a tmpfs of SIZE (as mount -o size),
+# which the disk itself fills: no reserve stops the job before.
 small_output_disk() {
+  printf '[output]\nreserve=0\n' >"$WORK/halcyon.ini"
   mkdir -p "$OUT"
   mount -t tmpfs -o size="$1" tmpfs "$OUT" 2>"$CASE_DIR/mount.err" ||
     skip "mounting a $1 tmpfs is not permitted here: $(cat "$CASE_DIR/mount.err")"

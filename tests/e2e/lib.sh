@@ -276,12 +276,16 @@ check_archive() {
   cat "$archive" | bsdtar -xOf - | cmp - "$source" || fail "$archive does not hold the bytes of $source"
 }
 
-# The output directory holds exactly these archive names, as regular files.
+# What a job in which nothing failed leaves beside the archives.
+SUCCESS_MARK=halcyon-last-success.txt
+
+# The output directory holds exactly these archive names, as regular files (and perhaps the
+# success mark).
 expect_archives() {
   local dir="$1" want got
   shift
   want="$(printf '%s\n' "$@" | grep . | LC_ALL=C sort || true)"
-  got="$(cd "$dir" && find . -mindepth 1 -printf '%P\n' | LC_ALL=C sort)"
+  got="$(cd "$dir" && find . -mindepth 1 ! -name "$SUCCESS_MARK" -printf '%P\n' | LC_ALL=C sort)"
   [ "$want" = "$got" ] || { diff <(echo "$want") <(echo "$got") >&2; fail "archives in $dir differ from the expected ones"; }
 }
 
@@ -293,6 +297,8 @@ only_sound_archives() {
   while IFS= read -r -d '' entry; do
     case "$entry" in
       *.rar) [ -f "$dir/$entry" ] && [ ! -L "$dir/$entry" ] || fail "$dir/$entry is not a regular file" ;;
+      "$SUCCESS_MARK") [ -f "$dir/$entry" ] && [ ! -L "$dir/$entry" ] || fail "$dir/$entry is not a regular file"
+        continue ;;
       *) fail "left over in the output directory: $entry" ;;
     esac
     count=$((count + 1))
