@@ -1,9 +1,11 @@
 #include "entryinflater.h"
 
 #include "paralleldeflater.h"
+#include "sourcepagecache.h"
 #include "systemerror.h"
 #include "threadpriority.h"
 
+#include <QFile>
 #include <QIODevice>
 #include <QMutexLocker>
 #include <QThread>
@@ -162,6 +164,11 @@ bool EntryInflater::inflate(QIODevice &file, const Entry &entry, const Sink &sin
         return fail(Failure::Data, QStringLiteral("记录的大小超出范围"));
     if (entry.method != 0 && entry.method != 8)
         return fail(Failure::Data, QStringLiteral("不支持的压缩方法 %1").arg(entry.method));
+    // An archive read through once (a verification, a restore) leaves the page cache as it
+    // found it.
+    QFile *archive = qobject_cast<QFile *>(&file);
+    const std::unique_ptr<SourcePageCache> pageCache(archive ? new SourcePageCache(*archive) : nullptr);
+    m_pageCache = pageCache.get();
     bool inflated = false;
     try {
         inflated = entry.method == 0 ? inflateStored() : inflateSpans(spansOf(entry));
@@ -169,6 +176,7 @@ bool EntryInflater::inflate(QIODevice &file, const Entry &entry, const Sink &sin
         stopWorkers();
         fail(Failure::Memory, SystemError::outOfMemory());
     }
+    m_pageCache = nullptr;
     return inflated && finish();
 }
 
@@ -314,6 +322,8 @@ bool EntryInflater::readAt(qint64 offset, char *data, qint64 size)
             return fail(Failure::Data, QStringLiteral("归档文件在偏移 %1 处提前结束").arg(position + done));
         done += count;
     }
+    if (m_pageCache)
+        m_pageCache->readUpTo(m_file->pos());
     return true;
 }
 

@@ -13,6 +13,7 @@
 
 class QIODevice;
 class QThread;
+class SourcePageCache;
 
 // Gives back the bytes of an archive's one entry, proven: every byte inflated, and the size
 // and CRC-32 the headers record compared with what the data give.
@@ -134,6 +135,7 @@ private:
 
     // One inflate's, set before any worker starts.
     QIODevice *m_file = nullptr;
+    SourcePageCache *m_pageCache = nullptr; // for a file, while it is read
     const Entry *m_entry = nullptr;
     const Sink *m_sink = nullptr;
     bool m_threaded = false;
