@@ -24,7 +24,7 @@ res = {(t.id, str(i.name) if i.name else i.id): (l.id, exe.get_data(l.data.struc
 check(sorted({t for t, _ in res}) == [3, 11, 14, 24], f"resource types {sorted({t for t, _ in res})}, want icon, message table, group, manifest")
 check({lang for lang, _ in res.values()} == {0x409}, "a resource is not English (United States)")
 check(int.from_bytes(res.get((14, "IDI_ICON1"), (0, b"\0" * 6))[1][4:6], "little") == 8, "no icon group IDI_ICON1 of 8 images")
-# The event source's messages 100..106 and 108 to 111, each showing the program's text: "%1".
+# The event source's messages 100 to 113, each showing the program's text: "%1".
 table = res.get((11, 1), (0, b"\0" * 4))[1]
 blocks = [struct.unpack_from("<III", table, 4 + 12 * i) for i in range(struct.unpack_from("<I", table)[0])]
 texts = {}
@@ -33,7 +33,7 @@ for low, high, at in blocks:
         length, flags = struct.unpack_from("<HH", table, at)
         texts[number] = table[at + 4:at + length].decode("utf-16-le" if flags & 1 else "latin-1").rstrip("\0").rstrip()
         at += length
-check(texts == {n: "%1" for n in [*range(100, 107), *range(108, 112)]}, f"message table {texts}, want 100..106, 108..111 as %1")
+check(texts == {n: "%1" for n in range(100, 114)}, f"message table {texts}, want 100..113 as %1")
 manifest = res.get((24, 1), (0, b""))[1]
 check(b'level="asInvoker"' in manifest and b'uiAccess="false"' in manifest, "manifest 1 does not ask for asInvoker")
 check(b"<ws2:longPathAware>true</ws2:longPathAware>" in manifest, "manifest 1 does not declare longPathAware")
