@@ -3,7 +3,7 @@
 # archives and nothing temporary, and the sources are unchanged.
 #   bash faults.sh PROGRAM X11TOOL CASE SYNCFAULT
 # CASE: full-disk full-disk-last-bytes growing shrinking vanishing odd-entries output-below-file
-#       many-files sync-fails
+#       many-files sync-fails range-sync-fails
 # SYNCFAULT: the library that makes chosen syncs fail (syncfault.c)
 
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -188,6 +188,19 @@ sync_fails() {
   healthy_second_job
 }
 
+# The disk's error reaches the program while it writes behind itself, not at its final sync.
+range_sync_fails() {
+  prepare
+  older_archive doomed
+  random_file "$SRC/doomed.bak" $((20 * 1024 * 1024)) # past two of the ranges it writes behind
+  record_tree "$SRC"
+  first_job LD_PRELOAD="$SYNC_FAULT" HALCYON_FAIL_RANGE_SYNC="$OUT/doomed.rar" \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+  wait_job sentinel_written
+  older_kept doomed
+  after_job
+}
+
 # Nothing here may be archived as x.rar, and nothing may hold the walk up.
 odd_entries() {
   prepare
@@ -273,6 +286,7 @@ case "$FAULT" in
   output-below-file) run_case "$FAULT" output_below_file ;;
   many-files) run_case "$FAULT" many_files ;;
   sync-fails) run_case "$FAULT" sync_fails ;;
+  range-sync-fails) run_case "$FAULT" range_sync_fails ;;
   *) fail "unknown case $FAULT" ;;
 esac
 finish

@@ -1,8 +1,11 @@
-/* Preloaded into the program by the sync-fails case: fsync and fdatasync of a file whose
+/* Preloaded into the program by the sync-fails cases: fsync and fdatasync of a file whose
  * path starts with $HALCYON_FAIL_SYNC fail with EIO, as a failing disk or a network share
- * reports an error it met writing back. */
+ * reports an error it met writing back; and a sync_file_range that waits, of a file whose path
+ * starts with $HALCYON_FAIL_RANGE_SYNC, as the kernel reports such an error once, to whoever
+ * waits first (a later fsync then succeeds). */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdio.h>
@@ -10,9 +13,9 @@
 #include <string.h>
 #include <unistd.h>
 
-static int doomed(int fd)
+static int doomed_by(const char *variable, int fd)
 {
-    const char *prefix = getenv("HALCYON_FAIL_SYNC");
+    const char *prefix = getenv(variable);
     char link[64], path[PATH_MAX];
     ssize_t length;
     if (!prefix || !*prefix)
@@ -28,7 +31,7 @@ static int doomed(int fd)
 static int sync_or_fail(const char *name, int fd)
 {
     int (*real)(int) = (int (*)(int))dlsym(RTLD_NEXT, name);
-    if (doomed(fd)) {
+    if (doomed_by("HALCYON_FAIL_SYNC", fd)) {
         errno = EIO;
         return -1;
     }
@@ -37,3 +40,14 @@ static int sync_or_fail(const char *name, int fd)
 
 int fsync(int fd) { return sync_or_fail("fsync", fd); }
 int fdatasync(int fd) { return sync_or_fail("fdatasync", fd); }
+
+int sync_file_range(int fd, off64_t offset, off64_t count, unsigned int flags)
+{
+    int (*real)(int, off64_t, off64_t, unsigned int) =
+        (int (*)(int, off64_t, off64_t, unsigned int))dlsym(RTLD_NEXT, "sync_file_range");
+    if ((flags & SYNC_FILE_RANGE_WAIT_AFTER) && doomed_by("HALCYON_FAIL_RANGE_SYNC", fd)) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd, offset, count, flags);
+}
