@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <atomic>
 
 #ifdef Q_OS_LINUX
