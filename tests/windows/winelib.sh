@@ -76,10 +76,15 @@ prepare_job() {
   random_file "$JOB_SRC/a/Nightly.BAK" $((1024 * 1024 + 1))
   write_path_files "$1" "Z:$JOB_SRC" "Z:$JOB_OUT"
 }
+# The job's last steps: the success mark after the archives, then the lock let go.
+job_ended() {
+  [ -f "$JOB_OUT/中文备份.rar" ] && [ -f "$JOB_OUT/Nightly.rar" ] && [ -f "$JOB_OUT/$SUCCESS_MARK" ] &&
+    [ ! -e "$JOB_OUT/.halcyon.lock" ]
+}
 run_job() {
   focus_run_now_from_start
   keys space
-  wait_job test -f "$JOB_OUT/中文备份.rar" -a -f "$JOB_OUT/Nightly.rar"
+  wait_job job_ended
   expect_archives "$JOB_OUT" 中文备份.rar Nightly.rar
   check_archive "$JOB_OUT/中文备份.rar" "$JOB_SRC/中文备份.bak"
   check_archive "$JOB_OUT/Nightly.rar" "$JOB_SRC/a/Nightly.BAK"
