@@ -180,6 +180,7 @@ bool BackupJob::writeArchive(ArchiveOutcome &outcome, qint64 sourceSize)
 // Written while the lock is still held, so that no other job writes it meanwhile.
 void BackupJob::markSuccess()
 {
+    removeLeftovers(m_outputDir + QLatin1String(LastSuccessFile::kFileName));
     QString reason;
     if (!LastSuccessFile::write(m_report, QDateTime::currentDateTime(), &reason))
         SystemLog::report(SystemLog::LastSuccessUnwritten, SystemLog::Type::Warning,
@@ -229,14 +230,14 @@ void BackupJob::keepOutput()
         m_outputLock->refresh();
 }
 
-// What an interrupted job of this program left for this archive: no job but this one writes
-// here while it holds the lock, so none of it is being written.
-void BackupJob::removeLeftovers(const QString &archivePath)
+// What an interrupted job of this program left for this file (an archive, the success mark):
+// no job but this one writes here while it holds the lock, so none of it is being written.
+void BackupJob::removeLeftovers(const QString &finalPath)
 {
     if (!m_outputLock)
         return;
     for (const QString &leftover : qAsConst(m_leftovers)) {
-        if (WholeFile::isTemporaryOf(leftover, archivePath))
+        if (WholeFile::isTemporaryOf(leftover, finalPath))
             QFile::remove(leftover);
     }
 }

@@ -52,7 +52,7 @@ private:
     void unreadableDirectory(const QString &directory, const QString &reason);
     bool holdOutput();
     void keepOutput();
-    void removeLeftovers(const QString &archivePath);
+    void removeLeftovers(const QString &finalPath);
     ArchiveOutcome announce(const QString &archivePath, const QString &sourcePath);
     void finish(ArchiveOutcome outcome);
     bool writeArchive(ArchiveOutcome &outcome, qint64 sourceSize);

@@ -3,8 +3,6 @@
 #include "printablename.h"
 #include "wholefile.h"
 
-#include <QFile>
-
 bool LastSuccessFile::earnedBy(const JobReport &report)
 {
     return !report.aborted && !report.outputBusy && report.failed == 0 && report.written + report.unchanged > 0;
@@ -13,10 +11,6 @@ bool LastSuccessFile::earnedBy(const JobReport &report)
 bool LastSuccessFile::write(const JobReport &report, const QDateTime &ended, QString *reason)
 {
     const QString path = report.outputDir + QLatin1String(kFileName);
-    for (const QString &leftover : WholeFile::leftovers(report.outputDir)) {
-        if (WholeFile::isTemporaryOf(leftover, path))
-            QFile::remove(leftover);
-    }
     // The output directory may be writable by others: a link there is replaced, not followed.
     WholeFile file(path, WholeFile::Links::Replaced);
     const QByteArray bytes = text(report, ended);

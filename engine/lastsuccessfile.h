@@ -19,8 +19,7 @@ public:
     // Whether the job that report tells of earns the file.
     static bool earnedBy(const JobReport &report);
     // Written whole into the report's output directory (the job still holding its lock),
-    // replacing whatever stood at the name and what a killed job left of it; false with
-    // the system's reason.
+    // replacing whatever stood at the name; false with the system's reason.
     static bool write(const JobReport &report, const QDateTime &ended, QString *reason);
     static QByteArray text(const JobReport &report, const QDateTime &ended);
 };
