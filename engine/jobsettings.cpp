@@ -123,9 +123,9 @@ void JobSettings::take(const QString &section, const QString &key, const QString
         if (parseReserve(value, &parsed)) {
             reserve = parsed;
             reserve.written = value;
-        }
-        else
+        } else {
             *problems << named + QStringLiteral("（值无效，应为百分比如 5%、大小如 500M 或 20G，或 0）");
+        }
     } else if (section == QLatin1String("job") && key == QLatin1String("threads")) {
         bool number = false;
         const int count = value.toInt(&number);
